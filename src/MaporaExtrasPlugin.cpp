@@ -1,0 +1,26 @@
+#include "MaporaExtrasPlugin.h"
+
+#include "DebugUtility.h"
+
+#include <QtQml>
+
+namespace {
+bool engineInitialized = false;
+} // namespace
+
+void MaporaExtrasPlugin::registerTypes(const char *uri)
+{
+    // Types are registered at version 1.1; the module version is announced
+    // on its own so the import resolves whatever types it holds.
+    qmlRegisterModule(uri, 1, 1);
+}
+
+void MaporaExtrasPlugin::initializeEngine(QQmlEngine *engine, const char *uri)
+{
+    if (!engineInitialized) {
+        engineInitialized = true;
+        Extras::DebugUtility::setAllEnabled(QStringLiteral("Quil.MaporaExtras"), true);
+        Extras::DebugUtility::loadLoggingFilterRules(QStringLiteral("Quil.MaporaExtras"));
+    }
+    QQmlExtensionPlugin::initializeEngine(engine, uri);
+}
