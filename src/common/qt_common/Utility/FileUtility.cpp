@@ -1,0 +1,440 @@
+#include "FileUtility.h"
+
+#include "DebugUtility.h"
+#include "FilePlatform.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSettings>
+#include <QUuid>
+
+namespace Extras {
+
+namespace {
+const char PathPropertyPrefix[] = "Quil/MaporaRuntime/pathVariables.";
+const char PathSettingsGroup[] = "Quil/MaporaRuntime/pathVariables";
+
+QVariant applicationProperty(const QByteArray &name)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    return app ? app->property(name.constData()) : QVariant();
+}
+
+// Settings value of a path variable as stored, not trimmed.
+QString settingsPathValue(const QString &name)
+{
+    QSettings settings;
+    settings.beginGroup(QLatin1String(PathSettingsGroup));
+    const QString value = settings.value(name).toString();
+    settings.endGroup();
+    return value;
+}
+
+QString environmentPathValue(const QString &name)
+{
+    return QString::fromUtf8(qgetenv(name.toUtf8().constData()));
+}
+
+quint32 toFileTime(const QDateTime &dateTime)
+{
+    const quint32 invalid = 4294967295u;
+    if (!dateTime.isValid())
+        return invalid;
+    const qint64 seconds = dateTime.toSecsSinceEpoch();
+    if (seconds < 0 || seconds > qint64(invalid))
+        return invalid;
+    return quint32(seconds);
+}
+
+// Canonical paths of the folders being walked: a symbolic link back to one
+// of them would make the walk endless, so such a folder is not entered.
+void collectFiles(const QDir &dir, const QString &prefix, QStringList &list, QStringList &walking)
+{
+    walking.append(QFileInfo(dir.absolutePath()).canonicalFilePath());
+    const QStringList names = dir.entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &name : names) {
+        const QString relative = prefix.isEmpty() ? name : prefix + QDir::separator() + name;
+        const QFileInfo info(dir.filePath(name));
+        if (info.isDir()) {
+            if (!walking.contains(info.canonicalFilePath()))
+                collectFiles(QDir(info.filePath()), relative, list, walking);
+        } else {
+            list.append(relative);
+        }
+    }
+    walking.removeLast();
+}
+} // namespace
+
+QByteArray FileUtility::pathPropertyName(const QString &name)
+{
+    return (QLatin1String(PathPropertyPrefix) + name).toUtf8();
+}
+
+QString FileUtility::pathVariable(const QString &name, const QString &fallback, bool searchSettingsAndEnvironment)
+{
+    if (name.isEmpty()) {
+        qCWarning(CATEGORY_UTILITY) << Q_FUNC_INFO << "Empty name";
+        return fallback;
+    }
+
+    QString value;
+    const QVariant property = applicationProperty(pathPropertyName(name));
+    if (property.isValid() && !property.isNull())
+        value = property.toString();
+
+    if (value.isEmpty() && searchSettingsAndEnvironment)
+        value = settingsPathValue(name).trimmed();
+
+    if (value.isEmpty() && searchSettingsAndEnvironment)
+        value = environmentPathValue(name);
+
+    if (value.isEmpty()) {
+        value = defaultPathVariable(name);
+        if (!value.isEmpty()) {
+            // Stored so that later lookups find it in the application's table.
+            qCDebug(CATEGORY_UTILITY) << Q_FUNC_INFO << "Setting default" << name << "=" << value;
+            setPathVariable(name, value);
+        }
+    }
+    return value;
+}
+
+void FileUtility::setPathVariable(const QString &name, const QString &value)
+{
+    if (name.isEmpty()) {
+        qCWarning(CATEGORY_UTILITY) << Q_FUNC_INFO << "Empty name, value=" << value;
+        return;
+    }
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app)
+        return;
+    // An invalid variant removes the dynamic property.
+    app->setProperty(pathPropertyName(name).constData(), value.isEmpty() ? QVariant() : QVariant(value));
+}
+
+QStringList FileUtility::pathVariableNames()
+{
+    QStringList names;
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app)
+        return names;
+    const QString prefix = QLatin1String(PathPropertyPrefix);
+    const QList<QByteArray> properties = app->dynamicPropertyNames();
+    for (const QByteArray &property : properties) {
+        const QString text = QString::fromUtf8(property);
+        if (text.startsWith(prefix))
+            names.append(text.mid(prefix.size()));
+    }
+    return names;
+}
+
+QMap<QString, QVariant> FileUtility::pathVariablesMap()
+{
+    QMap<QString, QVariant> map;
+    const QStringList names = pathVariableNames();
+    for (const QString &name : names)
+        map.insert(name, pathVariable(name, QString(), true));
+    return map;
+}
+
+FileUtility::PathVariableType FileUtility::pathVariableType(const QString &name, bool searchSettingsAndEnvironment)
+{
+    const QVariant property = applicationProperty(pathPropertyName(name));
+    if (property.isValid() && !property.isNull())
+        return ApplicationPathVariable;
+    if (searchSettingsAndEnvironment) {
+        if (!settingsPathValue(name).isEmpty())
+            return SettingsPathVariable;
+        if (!environmentPathValue(name).isEmpty())
+            return EnvironmentPathVariable;
+    }
+    return NoPathVariable;
+}
+
+bool FileUtility::pathVariableExists(const QString &name, bool searchSettingsAndEnvironment)
+{
+    return pathVariableType(name, searchSettingsAndEnvironment) != NoPathVariable;
+}
+
+QString FileUtility::defaultPathVariable(const QString &name)
+{
+    if (name == QLatin1String("HOME"))
+        return defaultHomePath();
+    if (name == QLatin1String("TEMP"))
+        return defaultTempPath();
+    return QString();
+}
+
+QString FileUtility::defaultHomePath()
+{
+    return QDir::homePath();
+}
+
+QString FileUtility::defaultTempPath()
+{
+    return QDir::tempPath();
+}
+
+QString FileUtility::homePath()
+{
+    return pathVariable(QStringLiteral("HOME"), QString(), true);
+}
+
+bool FileUtility::setHomePath(const QString &path)
+{
+    setPathVariable(QStringLiteral("HOME"), path);
+    return QFileInfo::exists(path);
+}
+
+QString FileUtility::resolvedPath(const QString &path, bool searchSettingsAndEnvironment)
+{
+    const bool tilde = path.startsWith(QLatin1Char('~'));
+    if (!tilde && !path.startsWith(QLatin1Char('$')))
+        return path;
+
+    int separator = path.indexOf(QLatin1Char('/'));
+    if (separator < 0)
+        separator = path.indexOf(QLatin1Char('\\'));
+
+    QString name;
+    int replaced = 0;
+    if (separator < 0) {
+        name = path.mid(1);
+        if (name.isEmpty() && tilde)
+            name = QStringLiteral("HOME");
+        replaced = path.size();
+    } else if (separator >= 2) {
+        name = path.mid(1, separator - 1);
+        replaced = separator;
+    } else {
+        if (tilde)
+            name = QStringLiteral("HOME");
+        replaced = 1;
+    }
+
+    QString replacement;
+    if (name.isEmpty()) {
+        qCWarning(CATEGORY_UTILITY) << Q_FUNC_INFO << "Path variable name not specified";
+    } else {
+        // The lookup comes first: it stores the defaults of HOME and TEMP,
+        // which therefore never count as missing.
+        replacement = pathVariable(name, QString(), searchSettingsAndEnvironment);
+        if (!pathVariableExists(name, searchSettingsAndEnvironment))
+            qCWarning(CATEGORY_UTILITY) << Q_FUNC_INFO << "Nonexistent Path variable" << name;
+    }
+    return replacement + path.mid(replaced);
+}
+
+QString FileUtility::resolvedPath(const QUrl &url, bool searchSettingsAndEnvironment)
+{
+    if (url.scheme() == QLatin1String("qrc"))
+        return QLatin1Char(':') + url.path(QUrl::FullyDecoded);
+    if (url.isLocalFile())
+        return resolvedPath(url.toLocalFile(), searchSettingsAndEnvironment);
+    const QString path = url.path(QUrl::FullyDecoded);
+    if (path.isEmpty())
+        return QString();
+    return resolvedPath(path, searchSettingsAndEnvironment);
+}
+
+QUrl FileUtility::resolvedPathUrl(const QString &path, bool searchSettingsAndEnvironment)
+{
+    return pathUrl(resolvedPath(path, searchSettingsAndEnvironment));
+}
+
+QString FileUtility::resolvedUri(const QString &uri, bool searchSettingsAndEnvironment)
+{
+    return resolvedPath(stringToUri(uri), searchSettingsAndEnvironment);
+}
+
+QUrl FileUtility::pathUrl(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.exists())
+        return info.isNativePath() ? QUrl::fromLocalFile(path) : resourcePathUrl(path);
+    if (path.startsWith(QLatin1String(":/")))
+        return resourcePathUrl(path);
+    return QUrl::fromLocalFile(path);
+}
+
+QUrl FileUtility::resourcePathUrl(const QString &path)
+{
+    return QUrl(QStringLiteral("qrc:///") + path.mid(2), QUrl::TolerantMode);
+}
+
+QByteArray FileUtility::readFile(const QString &filePath)
+{
+    if (!QFile::exists(filePath))
+        return QByteArray();
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+bool FileUtility::writeFile(const QString &filePath, const QByteArray &bytes)
+{
+    // The new content goes to a temporary file that replaces the old one
+    // only once every byte is written, so a failed write (disk full, quota,
+    // I/O error) leaves the previous content in place. Where no temporary
+    // file can be created beside it, the file is written directly.
+    QSaveFile file(filePath);
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes) < bytes.size()) {
+        file.cancelWriting();
+        file.commit();
+        return false;
+    }
+    return file.commit();
+}
+
+bool FileUtility::isUrl(const QUrl &url)
+{
+    const QString scheme = url.scheme();
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
+}
+
+bool FileUtility::isResource(const QUrl &url)
+{
+    return url.scheme() == QLatin1String("qrc");
+}
+
+bool FileUtility::isLocalFile(const QUrl &url)
+{
+    if (url.isLocalFile())
+        return true;
+    const QString path = url.path(QUrl::FullyDecoded);
+    return path.startsWith(QLatin1Char('$')) || path.startsWith(QLatin1Char('~'));
+}
+
+QString FileUtility::uriToString(const QUrl &url)
+{
+    return url.isLocalFile() ? url.toLocalFile() : url.toString();
+}
+
+QStringList FileUtility::urisToStrings(const QList<QVariant> &uris)
+{
+    QStringList texts;
+    texts.reserve(uris.size());
+    for (const QVariant &uri : uris)
+        texts.append(uriToString(uri.toUrl()));
+    return texts;
+}
+
+QUrl FileUtility::stringToUri(const QString &text)
+{
+    const QUrl url(text, QUrl::TolerantMode);
+    if (url.scheme().contains(QLatin1String("http")) || text.startsWith(QLatin1String(":/"))
+        || text.startsWith(QLatin1String("qrc")))
+        return url;
+    return QUrl::fromLocalFile(text);
+}
+
+QList<QVariant> FileUtility::stringsToUris(const QStringList &texts)
+{
+    QList<QVariant> uris;
+    uris.reserve(texts.size());
+    for (const QString &text : texts)
+        uris.append(QVariant(stringToUri(text)));
+    return uris;
+}
+
+bool FileUtility::setDateTime(const QString &filePath, const QDateTime &lastRead, const QDateTime &lastModified)
+{
+    int error = 0;
+    if (!FilePlatform::setFileTimes(filePath.toLocal8Bit(), toFileTime(lastRead), toFileTime(lastModified), &error)) {
+        qCWarning(CATEGORY_UTILITY) << Q_FUNC_INFO << "error" << error;
+        return false;
+    }
+    return true;
+}
+
+bool FileUtility::copyDateTime(const QString &fromFilePath, const QString &toFilePath)
+{
+    const QFileInfo from(fromFilePath);
+    if (!from.exists()) {
+        qCWarning(CATEGORY_UTILITY) << Q_FUNC_INFO << "fromFilePath not found:" << fromFilePath;
+        return false;
+    }
+    if (!QFileInfo::exists(toFilePath)) {
+        qCWarning(CATEGORY_UTILITY) << Q_FUNC_INFO << "toFilePath not found:" << toFilePath;
+        return false;
+    }
+    return setDateTime(toFilePath, from.lastRead(), from.lastModified());
+}
+
+bool FileUtility::setHidden(const QString &filePath, bool hidden)
+{
+    return FilePlatform::setHidden(filePath, hidden);
+}
+
+bool FileUtility::mkpath(const QString &path)
+{
+    return mkpath(QDir(path));
+}
+
+bool FileUtility::mkpath(const QDir &dir)
+{
+    if (dir.exists())
+        return true;
+    return QDir(QFileInfo(dir.path()).path()).mkpath(dir.dirName());
+}
+
+QString FileUtility::createRandomTempFolder()
+{
+    const QString name = createRandomFilename();
+    QDir::temp().mkdir(name);
+    return QDir::tempPath() + QLatin1Char('/') + name;
+}
+
+QString FileUtility::createRandomFilename()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+QStringList FileUtility::dirEntryList(const QDir &dir)
+{
+    QStringList list;
+    dirEntryList(dir, QString(), list);
+    return list;
+}
+
+void FileUtility::dirEntryList(const QDir &dir, const QString &prefix, QStringList &list)
+{
+    QStringList walking;
+    collectFiles(dir, prefix, list, walking);
+}
+
+void FileUtility::deleteLocalFile(const QUrl &url)
+{
+    const QFileInfo info(url.toLocalFile());
+    if (!info.exists())
+        return;
+    // Hidden entries count as siblings too: a folder is only removed when
+    // the file is really the last thing in it.
+    QDir folder = info.dir();
+    const QStringList entries = folder.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden
+                                                 | QDir::System, QDir::Unsorted);
+    if (entries.size() == 1)
+        folder.removeRecursively();
+}
+
+} // namespace Extras
+
+QString readUtf8File(const QString &filePath)
+{
+    const QByteArray bytes = Extras::FileUtility::readFile(filePath);
+    if (bytes.isEmpty())
+        return QString();
+    return QString::fromUtf8(bytes);
+}
+
+bool writeUtf8File(const QString &filePath, const QString &text)
+{
+    return Extras::FileUtility::writeFile(filePath, text.toUtf8());
+}
