@@ -1,6 +1,9 @@
 #include "MaporaExtrasPlugin.h"
 
 #include "DebugUtility.h"
+#include "TkFileFolder.h"
+#include "TkFileInfo.h"
+#include "TkSettings.h"
 
 #include <QtQml>
 
@@ -13,6 +16,11 @@ void MaporaExtrasPlugin::registerTypes(const char *uri)
     // Types are registered at version 1.1; the module version is announced
     // on its own so the import resolves whatever types it holds.
     qmlRegisterModule(uri, 1, 1);
+
+    qmlRegisterUncreatableType<TkSettings>(uri, 1, 1, "Settings",
+                                           QStringLiteral("The Quil Mapora Extras type Settings is not creatable"));
+    qmlRegisterType<TkFileInfo>(uri, 1, 1, "FileInfo");
+    qmlRegisterType<TkFileFolder>(uri, 1, 1, "FileFolder");
 }
 
 void MaporaExtrasPlugin::initializeEngine(QQmlEngine *engine, const char *uri)

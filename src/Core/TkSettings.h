@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QColor>
+#include <QSettings>
+#include <QVariant>
+
+/*!
+    The QML type Settings: QSettings with accessors that take a default,
+    treat a blank text as absent, store colours as #rrggbb or #aarrggbb text
+    and remove a key rather than store the caller's default. Every stored
+    write emits valueChanged().
+*/
+class TkSettings : public QSettings
+{
+    Q_OBJECT
+    Q_PROPERTY(QString path READ path CONSTANT)
+    Q_PROPERTY(bool fallbacksEnabled READ fallbacksEnabled WRITE setFallbacksEnabled)
+
+public:
+    explicit TkSettings(QObject *parent = nullptr);
+    TkSettings(const QString &organization, const QString &application, QObject *parent = nullptr);
+    TkSettings(Scope scope, const QString &organization, const QString &application, QObject *parent = nullptr);
+    TkSettings(Format format, Scope scope, const QString &organization, const QString &application,
+               QObject *parent = nullptr);
+    TkSettings(const QString &fileName, Format format, QObject *parent = nullptr);
+
+    QString path() const;
+
+    Q_INVOKABLE void synchronize();
+    Q_INVOKABLE QVariant value(const QString &key, const QVariant &defaultValue = QVariant()) const;
+    Q_INVOKABLE void setValue(const QString &key, const QVariant &value, const QVariant &defaultValue = QVariant());
+    Q_INVOKABLE QColor colorValue(const QString &key, const QColor &defaultValue = QColor()) const;
+    Q_INVOKABLE void setColorValue(const QString &key, const QColor &value);
+    Q_INVOKABLE bool boolValue(const QString &key, bool defaultValue = false) const;
+    Q_INVOKABLE double numberValue(const QString &key, double defaultValue = 0) const;
+    Q_INVOKABLE void remove(const QString &key);
+    Q_INVOKABLE bool contains(const QString &key) const;
+
+signals:
+    void valueChanged(const QString &key);
+};

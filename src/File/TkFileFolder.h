@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QDir>
+#include <QObject>
+#include <QStringList>
+#include <QUrl>
+#include <QVariant>
+#include <QVariantMap>
+
+class TkFileInfo;
+class TkSettings;
+
+/*!
+    The QML type FileFolder: a handle on one folder, through which QML moves
+    between folders, lists and creates them, builds paths and URLs for the
+    files inside, and reads, writes, copies, renames and removes files.
+
+    Paths assigned to `path` or `url` may begin with a path variable; names
+    given to the methods are joined to the folder, never resolved.
+*/
+class TkFileFolder : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString path READ path WRITE setPath NOTIFY pathChanged)
+    Q_PROPERTY(QUrl url READ url WRITE setUrl NOTIFY pathChanged)
+    Q_PROPERTY(bool exists READ exists NOTIFY existsChanged)
+    Q_PROPERTY(QString folderName READ folderName NOTIFY pathChanged)
+
+public:
+    explicit TkFileFolder(QObject *parent = nullptr);
+    TkFileFolder(const QString &path, QObject *parent);
+    TkFileFolder(const QDir &dir, QObject *parent);
+
+    QString path() const;
+    void setPath(const QString &path);
+    QUrl url() const;
+    void setUrl(const QUrl &url);
+    bool exists() const;
+    QString folderName() const;
+
+    // Navigation, listing, folders and paths
+    Q_INVOKABLE bool cdUp();
+    Q_INVOKABLE bool cd(const QString &path);
+    Q_INVOKABLE QStringList fileNames(const QVariant &nameFilter = QStringLiteral("*"), bool subFolders = false) const;
+    Q_INVOKABLE QStringList folderNames(const QVariant &nameFilter = QStringLiteral("*"), bool subFolders = false) const;
+    Q_INVOKABLE bool makeFolder();
+    Q_INVOKABLE bool removeFolder();
+    Q_INVOKABLE bool removeFolder(const QString &folderName, bool recursive = false);
+    Q_INVOKABLE bool makePath(const QString &path) const;
+    Q_INVOKABLE bool removePath(const QString &path) const;
+    Q_INVOKABLE QString filePath(const QString &fileName) const;
+    Q_INVOKABLE QString relativeFilePath(const QString &fileName) const;
+    Q_INVOKABLE QUrl fileUrl(const QString &fileName) const;
+    Q_INVOKABLE bool fileExists(const QString &fileName) const;
+    Q_INVOKABLE TkFileInfo *fileInfo(const QString &fileName) const;
+    Q_INVOKABLE TkFileFolder *folder(const QString &folderName) const;
+
+    // File operations and content
+    Q_INVOKABLE bool removeFile(const QString &fileName);
+    Q_INVOKABLE bool renameFile(const QString &oldFileName, const QString &newFileName);
+    Q_INVOKABLE bool copyFile(const QString &fileName, const QString &filePath);
+    Q_INVOKABLE QVariant readFile(const QString &fileName, const QVariantMap &options = QVariantMap()) const;
+    Q_INVOKABLE bool writeFile(const QString &fileName, const QVariant &content,
+                               const QVariantMap &options = QVariantMap());
+    Q_INVOKABLE QVariantMap readJsonFile(const QString &fileName) const;
+    Q_INVOKABLE bool writeJsonFile(const QString &fileName, const QVariantMap &json);
+    Q_INVOKABLE QString readTextFile(const QString &fileName) const;
+    Q_INVOKABLE bool writeTextFile(const QString &fileName, const QString &text);
+    Q_INVOKABLE TkSettings *settingsFile(const QString &fileName = QString()) const;
+
+signals:
+    void pathChanged();
+    void existsChanged();
+
+private:
+    bool copyFolder(const QString &sourcePath, const QString &targetPath);
+
+    QDir m_folder;
+};

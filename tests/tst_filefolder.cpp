@@ -1,0 +1,131 @@
+#include "MessageCapture.h"
+#include "TkFileFolder.h"
+#include "TkFileInfo.h"
+#include "TkSettings.h"
+
+#include <QFile>
+#include <QQmlEngine>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// Folder operations on trees QML cannot build: symbolic links and their cycles.
+class tst_FileFolder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void recursiveListing_symlinkCycleTerminates();
+    void recursiveListing_followsLinksToOtherFolders();
+    void copyIntoOwnSubtree_isRefusedBeforeCreatingAnything_data();
+    void copyIntoOwnSubtree_isRefusedBeforeCreatingAnything();
+    void copyTree_stopsAtExistingFileWithTwoCriticals();
+    void copyMissingSource_namesAbsolutePath();
+    void createdObjects_belongToTheGarbageCollector();
+
+private:
+    void touch(const QString &relative);
+    QScopedPointer<QTemporaryDir> m_dir;
+};
+
+void tst_FileFolder::init()
+{
+    m_dir.reset(new QTemporaryDir);
+    QVERIFY(m_dir->isValid());
+}
+
+void tst_FileFolder::touch(const QString &relative)
+{
+    const QString path = m_dir->filePath(relative);
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("x");
+}
+
+void tst_FileFolder::recursiveListing_symlinkCycleTerminates()
+{
+    touch(QStringLiteral("a/file.txt"));
+    touch(QStringLiteral("b/other.txt"));
+    // a/toB -> b and b/toA -> a: walking either follows the other back.
+    QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("b")), m_dir->filePath(QStringLiteral("a/toB"))));
+    QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("a")), m_dir->filePath(QStringLiteral("b/toA"))));
+    QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("a")), m_dir->filePath(QStringLiteral("a/self"))));
+
+    TkFileFolder folder(m_dir->filePath(QStringLiteral("a")), nullptr);
+    QCOMPARE(folder.fileNames(QStringLiteral("*"), true),
+             (QStringList{QStringLiteral("file.txt"), QStringLiteral("toB/other.txt")}));
+    QCOMPARE(folder.folderNames(QStringLiteral("*"), true),
+             (QStringList{QStringLiteral("self"), QStringLiteral("toB"), QStringLiteral("toB/toA")}));
+}
+
+void tst_FileFolder::recursiveListing_followsLinksToOtherFolders()
+{
+    touch(QStringLiteral("a/x.txt"));
+    touch(QStringLiteral("elsewhere/y.txt"));
+    QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("elsewhere")), m_dir->filePath(QStringLiteral("a/link"))));
+    TkFileFolder folder(m_dir->filePath(QStringLiteral("a")), nullptr);
+    QCOMPARE(folder.fileNames(QStringLiteral("*"), true),
+             (QStringList{QStringLiteral("link/y.txt"), QStringLiteral("x.txt")}));
+}
+
+void tst_FileFolder::copyIntoOwnSubtree_isRefusedBeforeCreatingAnything_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::newRow("the folder itself") << QStringLiteral("src");
+    QTest::newRow("a new folder inside") << QStringLiteral("src/deep/copy");
+    QTest::newRow("through a link to the source") << QStringLiteral("alias/copy");
+    QTest::newRow("with dot segments") << QStringLiteral("other/../src/copy");
+}
+
+void tst_FileFolder::copyIntoOwnSubtree_isRefusedBeforeCreatingAnything()
+{
+    QFETCH(QString, target);
+    touch(QStringLiteral("src/f.txt"));
+    touch(QStringLiteral("other/keep.txt"));
+    QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("src")), m_dir->filePath(QStringLiteral("alias"))));
+
+    TkFileFolder folder(m_dir->path(), nullptr);
+    MessageCapture capture;
+    QVERIFY(!folder.copyFile(QStringLiteral("src"), m_dir->filePath(target)));
+    QVERIFY(capture.contains(QtCriticalMsg, QStringLiteral("Target is inside the source folder:")));
+    QCOMPARE(QDir(m_dir->filePath(QStringLiteral("src"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             QStringList{QStringLiteral("f.txt")});
+}
+
+void tst_FileFolder::copyTree_stopsAtExistingFileWithTwoCriticals()
+{
+    touch(QStringLiteral("src/a.txt"));
+    touch(QStringLiteral("src/b.txt"));
+    touch(QStringLiteral("dst/b.txt"));
+    TkFileFolder folder(m_dir->path(), nullptr);
+    MessageCapture capture;
+    QVERIFY(!folder.copyFile(QStringLiteral("src"), m_dir->filePath(QStringLiteral("dst"))));
+    QVERIFY(capture.contains(QtCriticalMsg, QStringLiteral("Target file already exists:")));
+    QVERIFY(capture.contains(QtCriticalMsg, QStringLiteral("copyFile failed:")));
+    QVERIFY2(QFile::exists(m_dir->filePath(QStringLiteral("dst/a.txt"))), "files copied before the stop stay");
+}
+
+void tst_FileFolder::copyMissingSource_namesAbsolutePath()
+{
+    TkFileFolder folder(m_dir->path(), nullptr);
+    MessageCapture capture;
+    QVERIFY(!folder.copyFile(QStringLiteral("nothing"), m_dir->filePath(QStringLiteral("x"))));
+    QVERIFY(capture.contains(QtCriticalMsg, QStringLiteral("File doesn't exist: \"") + m_dir->filePath(QStringLiteral("nothing"))));
+}
+
+void tst_FileFolder::createdObjects_belongToTheGarbageCollector()
+{
+    TkFileFolder folder(m_dir->path(), nullptr);
+    QScopedPointer<TkFileInfo> info(folder.fileInfo(QStringLiteral("a.txt")));
+    QScopedPointer<TkFileFolder> child(folder.folder(QStringLiteral("sub")));
+    QScopedPointer<TkSettings> settings(folder.settingsFile(QString()));
+    QCOMPARE(QQmlEngine::objectOwnership(info.data()), QQmlEngine::JavaScriptOwnership);
+    QCOMPARE(QQmlEngine::objectOwnership(child.data()), QQmlEngine::JavaScriptOwnership);
+    QCOMPARE(QQmlEngine::objectOwnership(settings.data()), QQmlEngine::JavaScriptOwnership);
+    QVERIFY(!info->parent() && !child->parent() && !settings->parent());
+    QCOMPARE(info->filePath(), m_dir->filePath(QStringLiteral("a.txt")));
+}
+
+QTEST_MAIN(tst_FileFolder)
+#include "tst_filefolder.moc"
