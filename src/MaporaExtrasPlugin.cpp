@@ -1,6 +1,7 @@
 #include "MaporaExtrasPlugin.h"
 
 #include "DebugUtility.h"
+#include "TkExifInfo.h"
 #include "TkFileFolder.h"
 #include "TkFileInfo.h"
 #include "TkSettings.h"
@@ -21,6 +22,7 @@ void MaporaExtrasPlugin::registerTypes(const char *uri)
                                            QStringLiteral("The Quil Mapora Extras type Settings is not creatable"));
     qmlRegisterType<TkFileInfo>(uri, 1, 1, "FileInfo");
     qmlRegisterType<TkFileFolder>(uri, 1, 1, "FileFolder");
+    qmlRegisterType<TkExifInfo>(uri, 1, 1, "ExifInfo");
 }
 
 void MaporaExtrasPlugin::initializeEngine(QQmlEngine *engine, const char *uri)
