@@ -141,8 +141,11 @@ QByteArray QExifImageHeader::findExifSegment(QIODevice *device)
         if (device->isSequential()) {
             if (device->skip(length - 2) != length - 2)
                 return QByteArray();
-        } else if (!device->seek(device->pos() + length - 2)) {
-            return QByteArray();
+        } else {
+            // A segment reaching past the end leaves no room for an EXIF segment behind it.
+            const qint64 next = device->pos() + length - 2;
+            if (next > device->size() || !device->seek(next))
+                return QByteArray();
         }
     }
     return QByteArray();
