@@ -108,12 +108,15 @@ inline QJsonObject json(const QString &fileName, const QStringList &tags)
     return array.isEmpty() ? QJsonObject() : array.first().toObject();
 }
 
-// The warnings and errors of exiftool -validate; empty when it has no complaint.
-inline QStringList complaints(const QString &fileName)
+// exiftool's warnings and errors on reading the file, with its extra checks
+// when validating; empty when it has no complaint.
+inline QStringList complaints(const QString &fileName, bool validate)
 {
     QStringList lines;
-    const QString text = QString::fromUtf8(run({QStringLiteral("-validate"), QStringLiteral("-warning"),
-                                                QStringLiteral("-error"), QStringLiteral("-a"), fileName}));
+    QStringList arguments{QStringLiteral("-warning"), QStringLiteral("-error"), QStringLiteral("-a"), fileName};
+    if (validate)
+        arguments.prepend(QStringLiteral("-validate"));
+    const QString text = QString::fromUtf8(run(arguments));
     for (const QString &line : text.split(QLatin1Char('\n'))) {
         if (line.startsWith(QLatin1String("Warning")) || line.startsWith(QLatin1String("Error")))
             lines << line;
