@@ -1,4 +1,5 @@
 #include "ExifBlockReader.h"
+#include "QExifValue_p.h"
 
 #include <QtEndian>
 #include <QDebug>
@@ -119,6 +120,23 @@ QVector<T> ExifBlockReader::readVector(quint32 offset, quint32 count,
     return values;
 }
 
+bool ExifBlockReader::isSupportedType(quint16 type)
+{
+    switch (type) {
+    case QExifValue::Byte:
+    case QExifValue::Ascii:
+    case QExifValue::Short:
+    case QExifValue::Long:
+    case QExifValue::Rational:
+    case QExifValue::Undefined:
+    case QExifValue::SignedLong:
+    case QExifValue::SignedRational:
+        return true;
+    default:
+        return false;
+    }
+}
+
 QExifValue ExifBlockReader::readIfdValue(const ExifIfdHeader &entry) const
 {
     const quint32 count = entry.count;
@@ -135,40 +153,41 @@ QExifValue ExifBlockReader::readIfdValue(const ExifIfdHeader &entry) const
     switch (entry.type) {
     case QExifValue::Byte: {
         const uchar *from = count <= 4 ? reinterpret_cast<const uchar *>(entry.valueField.bytes) : m_data + offset;
-        return QExifValue(QVector<quint8>(from, from + count));
+        return QExifValue(new QExifByteValuePrivate(QVector<quint8>(from, from + count)));
     }
     case QExifValue::Ascii: {
-        if (count <= 4)
-            return QExifValue(QString::fromLatin1(entry.valueField.bytes, count > 0 ? int(count) - 1 : 0));
-        return QExifValue(QString::fromLatin1(reinterpret_cast<const char *>(m_data + offset), int(count) - 1));
+        const char *from = count <= 4 ? entry.valueField.bytes : reinterpret_cast<const char *>(m_data + offset);
+        return QExifValue(new QExifAsciiValuePrivate(QString::fromLatin1(from, count > 0 ? int(count) - 1 : 0)));
     }
     case QExifValue::Short:
         if (count <= 2)
-            return QExifValue(QVector<quint16>(entry.valueField.shorts, entry.valueField.shorts + count));
-        return QExifValue(readVector<quint16>(offset, count, &ExifBlockReader::read16, 2));
+            return QExifValue(new QExifShortValuePrivate(
+                QVector<quint16>(entry.valueField.shorts, entry.valueField.shorts + count)));
+        return QExifValue(new QExifShortValuePrivate(readVector<quint16>(offset, count, &ExifBlockReader::read16, 2)));
     case QExifValue::Long:
         if (count == 1)
-            return QExifValue(quint32(offset));
-        return QExifValue(count == 0 ? QVector<quint32>() : readVector<quint32>(offset, count, &ExifBlockReader::read32, 4));
+            return QExifValue(new QExifLongValuePrivate(QVector<quint32>(1, offset)));
+        return QExifValue(new QExifLongValuePrivate(readVector<quint32>(offset, count, &ExifBlockReader::read32, 4)));
     case QExifValue::Rational: {
         QVector<RationalU32> values(static_cast<int>(count));
         for (quint32 i = 0; i < count; ++i)
             values[int(i)] = RationalU32(read32(offset + 8 * i), read32(offset + 8 * i + 4));
-        return QExifValue(values);
+        return QExifValue(new QExifRationalValuePrivate(std::move(values)));
     }
-    case QExifValue::Undefined:
-        if (count <= 4)
-            return QExifValue(QByteArray(entry.valueField.bytes, int(count)));
-        return QExifValue(QByteArray::fromRawData(reinterpret_cast<const char *>(m_data + offset), int(count)));
+    case QExifValue::Undefined: {
+        const char *from = count <= 4 ? entry.valueField.bytes : reinterpret_cast<const char *>(m_data + offset);
+        return QExifValue(new QExifUndefinedValuePrivate(QByteArray::fromRawData(from, int(count))));
+    }
     case QExifValue::SignedLong:
         if (count == 1)
-            return QExifValue(qint32(offset));
-        return QExifValue(count == 0 ? QVector<qint32>() : readVector<qint32>(offset, count, &ExifBlockReader::read32, 4));
+            return QExifValue(new QExifSignedLongValuePrivate(QVector<qint32>(1, qint32(offset))));
+        return QExifValue(
+            new QExifSignedLongValuePrivate(readVector<qint32>(offset, count, &ExifBlockReader::read32, 4)));
     case QExifValue::SignedRational: {
         QVector<RationalS32> values(static_cast<int>(count));
         for (quint32 i = 0; i < count; ++i)
             values[int(i)] = RationalS32(qint32(read32(offset + 8 * i)), qint32(read32(offset + 8 * i + 4)));
-        return QExifValue(values);
+        return QExifValue(new QExifSignedRationalValuePrivate(std::move(values)));
     }
     default:
         qWarning() << "Invalid Ifd Type" << entry.type;

@@ -47,7 +47,9 @@ public:
     // The entries of the directory at offset; nextOffset receives the
     // 32-bit link that follows them (0 when it lies past the block).
     QVector<ExifIfdHeader> readEntries(quint32 offset, quint32 *nextOffset = nullptr) const;
+    // A null value, with the warning "Invalid Ifd Type", for an unsupported type.
     QExifValue readIfdValue(const ExifIfdHeader &entry) const;
+    static bool isSupportedType(quint16 type);
 
 private:
     bool fits(quint32 offset, quint64 length) const;

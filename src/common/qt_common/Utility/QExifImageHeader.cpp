@@ -2,12 +2,15 @@
 
 #include "DebugUtility.h"
 #include "ExifBlockReader.h"
+#include "ExifTagTable.h"
 
 #include <QBuffer>
 #include <QDataStream>
 #include <QDebug>
 #include <QFile>
 #include <QTransform>
+
+#include <cstring>
 
 namespace Extras {
 
@@ -73,9 +76,9 @@ class QExifImageHeaderPrivate
 public:
     QSysInfo::Endian blockOrder = QSysInfo::LittleEndian;
     mutable qint64 cachedSize = -1;
-    QMap<QExifImageHeader::ImageTagNumber, QExifValue> imageTable;
-    QMap<QExifImageHeader::ExtendedTagNumber, QExifValue> extendedTable;
-    QMap<QExifImageHeader::GpsTagNumber, QExifValue> gpsTable;
+    ExifTagTable<QExifImageHeader::ImageTagNumber> imageTable;
+    ExifTagTable<QExifImageHeader::ExtendedTagNumber> extendedTable;
+    ExifTagTable<QExifImageHeader::GpsTagNumber> gpsTable;
     QByteArray thumbnailBytes;
     QExifValue thumbXResolution;
     QExifValue thumbYResolution;
@@ -98,8 +101,9 @@ QExifImageHeader::~QExifImageHeader() = default;
 
 bool QExifImageHeader::loadJpeg(const QString &fileName)
 {
+    // Unbuffered: the segment scan reads ahead by itself.
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return false;
     return loadJpeg(&file);
 }
@@ -107,8 +111,10 @@ bool QExifImageHeader::loadJpeg(const QString &fileName)
 bool QExifImageHeader::loadJpeg(QIODevice *device)
 {
     clear();
-    const QByteArray block = findExifSegment(device);
-    if (block.isEmpty())
+    // One block buffer per thread, reused by every load: the values copy
+    // what they keep, so nothing refers to it once parsing is done.
+    static thread_local QByteArray block;
+    if (!findExifSegment(device, &block))
         return false;
     return parseBlock(block);
 }
@@ -122,51 +128,130 @@ bool QExifImageHeader::readBlock(QIODevice *device)
     return parseBlock(device->read(MaximumBlockSize));
 }
 
-QByteArray QExifImageHeader::findExifSegment(QIODevice *device)
+namespace {
+
+// Reads the leading segments of a JPEG stream through a small read-ahead
+// window: a file whose EXIF segment comes early costs one or two reads.
+class ReadAhead
 {
-    if (!device || device->read(2) != QByteArray("\xFF\xD8", 2))
-        return QByteArray();
-    // Steps from segment to segment by their lengths; only the first APP1 counts.
-    quint16 marker = 0;
-    while (readJpegWord(device, &marker)) {
-        quint16 length = 0;
-        if (marker == 0xFFE1) {
-            if (!readJpegWord(device, &length) || device->read(4) != "Exif" || device->read(2).size() != 2
-                || length < 8)
-                return QByteArray();
-            return device->read(length - 8);
+public:
+    explicit ReadAhead(QIODevice *device)
+        : m_device(device)
+    {
+    }
+
+    // A 16-bit big-endian word; false when the data ends first.
+    bool word(quint16 *word)
+    {
+        if (!fill(2))
+            return false;
+        const uchar *p = reinterpret_cast<const uchar *>(m_window + m_pos);
+        *word = quint16((p[0] << 8) | p[1]);
+        m_pos += 2;
+        return true;
+    }
+
+    // Whether the next bytes are these; they are consumed either way.
+    bool expect(const char *bytes, int size)
+    {
+        if (!fill(size))
+            return false;
+        const bool same = memcmp(m_window + m_pos, bytes, size_t(size)) == 0;
+        m_pos += size;
+        return same;
+    }
+
+    bool skip(qint64 count)
+    {
+        const int available = m_size - m_pos;
+        if (count <= available) {
+            m_pos += int(count);
+            return true;
         }
-        if (device->atEnd() || !readJpegWord(device, &length) || length < 2)
-            return QByteArray();
-        if (device->isSequential()) {
-            if (device->skip(length - 2) != length - 2)
-                return QByteArray();
-        } else {
-            // A segment reaching past the end leaves no room for an EXIF segment behind it.
-            const qint64 next = device->pos() + length - 2;
-            if (next > device->size() || !device->seek(next))
-                return QByteArray();
+        const qint64 beyond = count - available;
+        m_pos = m_size = 0;
+        if (m_device->isSequential())
+            return m_device->skip(beyond) == beyond;
+        // A segment reaching past the end leaves no room for one behind it.
+        const qint64 next = m_device->pos() + beyond;
+        return next <= m_device->size() && m_device->seek(next);
+    }
+
+    // The next count bytes, or fewer when the data ends early.
+    void read(int count, QByteArray *bytes)
+    {
+        bytes->resize(count);
+        const int fromWindow = qMin(count, m_size - m_pos);
+        memcpy(bytes->data(), m_window + m_pos, size_t(fromWindow));
+        m_pos += fromWindow;
+        if (fromWindow < count) {
+            const qint64 got = m_device->read(bytes->data() + fromWindow, count - fromWindow);
+            bytes->resize(fromWindow + int(qMax<qint64>(got, 0)));
         }
     }
-    return QByteArray();
+
+    bool atEnd() const { return m_pos == m_size && m_device->atEnd(); }
+
+private:
+    bool fill(int count)
+    {
+        if (m_size - m_pos >= count)
+            return true;
+        memmove(m_window, m_window + m_pos, size_t(m_size - m_pos));
+        m_size -= m_pos;
+        m_pos = 0;
+        const qint64 got = m_device->read(m_window + m_size, qint64(sizeof(m_window)) - m_size);
+        m_size += int(qMax<qint64>(got, 0));
+        return m_size >= count;
+    }
+
+    QIODevice *m_device;
+    // Holds the start of image, a JFIF segment and the head of the EXIF segment.
+    char m_window[1024];
+    int m_size = 0;
+    int m_pos = 0;
+};
+
+} // namespace
+
+bool QExifImageHeader::findExifSegment(QIODevice *device, QByteArray *block)
+{
+    if (!device)
+        return false;
+    ReadAhead in(device);
+    if (!in.expect("\xFF\xD8", 2))
+        return false;
+    // Steps from segment to segment by their lengths; only the first APP1 counts.
+    quint16 marker = 0;
+    while (in.word(&marker)) {
+        quint16 length = 0;
+        if (marker == 0xFFE1) {
+            if (!in.word(&length) || !in.expect("Exif", 4) || !in.skip(2) || length < 8)
+                return false;
+            in.read(length - 8, block);
+            return !block->isEmpty();
+        }
+        if (in.atEnd() || !in.word(&length) || length < 2 || !in.skip(length - 2))
+            return false;
+    }
+    return false;
 }
 
 template<typename Tag>
 void QExifImageHeader::readTable(const ExifBlockReader &reader, const QVector<ExifIfdHeader> &entries,
-                                 QMap<Tag, QExifValue> *table)
+                                 ExifTagTable<Tag> *table)
 {
+    table->reserve(entries.size());
     // A tag that occurs twice keeps its later value.
     for (const ExifIfdHeader &entry : entries)
         table->insert(Tag(entry.tag), reader.readIfdValue(entry));
 }
 
 template<typename Tag>
-QMap<Tag, QExifValue> QExifImageHeader::readSubTable(const ExifBlockReader &reader, const QExifValue &pointer)
+void QExifImageHeader::readSubTable(const ExifBlockReader &reader, const QExifValue &pointer, ExifTagTable<Tag> *table)
 {
-    QMap<Tag, QExifValue> table;
     if (isSingleLong(pointer))
-        readTable(reader, reader.readEntries(pointer.toLong()), &table);
-    return table;
+        readTable(reader, reader.readEntries(pointer.toLong()), table);
 }
 
 bool QExifImageHeader::parseBlock(const QByteArray &block)
@@ -179,22 +264,35 @@ bool QExifImageHeader::parseBlock(const QByteArray &block)
 
     quint32 nextOffset = 0;
     readTable(reader, reader.readEntries(reader.firstIfdOffset(), &nextOffset), &d->imageTable);
-    d->extendedTable = readSubTable<ExtendedTagNumber>(reader, d->imageTable.value(ExifIfdPointer));
-    d->gpsTable = readSubTable<GpsTagNumber>(reader, d->imageTable.value(GpsInfoIfdPointer));
+    readSubTable(reader, d->imageTable.value(ExifIfdPointer), &d->extendedTable);
+    readSubTable(reader, d->imageTable.value(GpsInfoIfdPointer), &d->gpsTable);
     // The interoperability directory is not read, so its pointer means nothing here.
     d->extendedTable.remove(InteroperabilityIfdPointer);
 
     if (nextOffset != 0) {
-        QMap<quint16, QExifValue> thumbTable;
-        readTable(reader, reader.readEntries(nextOffset), &thumbTable);
-        const QExifValue offset = thumbTable.value(thumbOffsetTag);
-        const QExifValue length = thumbTable.value(thumbLengthTag);
+        // Only six entries of the thumbnail directory matter; the last of a tag counts.
+        const ExifIfdHeader *wanted[6] = {};
+        const quint16 wantedTags[6] = {thumbOffsetTag, thumbLengthTag, thumbXResolutionTag,
+                                       thumbYResolutionTag, thumbResolutionUnitTag, thumbOrientationTag};
+        const QVector<ExifIfdHeader> entries = reader.readEntries(nextOffset);
+        for (const ExifIfdHeader &entry : entries) {
+            const bool supported = ExifBlockReader::isSupportedType(entry.type);
+            if (!supported)
+                qWarning() << "Invalid Ifd Type" << entry.type;
+            for (int i = 0; i < 6; ++i) {
+                if (entry.tag == wantedTags[i])
+                    wanted[i] = supported ? &entry : nullptr;
+            }
+        }
+        auto valueOf = [&](int i) { return wanted[i] ? reader.readIfdValue(*wanted[i]) : QExifValue(); };
+        const QExifValue offset = valueOf(0);
+        const QExifValue length = valueOf(1);
         if (isSingleLong(offset) && isSingleLong(length)) {
             d->thumbnailBytes = reader.bytes(offset.toLong(), length.toLong());
-            d->thumbXResolution = thumbTable.value(thumbXResolutionTag);
-            d->thumbYResolution = thumbTable.value(thumbYResolutionTag);
-            d->thumbResolutionUnit = thumbTable.value(thumbResolutionUnitTag);
-            d->thumbOrientation = thumbTable.value(thumbOrientationTag);
+            d->thumbXResolution = valueOf(2);
+            d->thumbYResolution = valueOf(3);
+            d->thumbResolutionUnit = valueOf(4);
+            d->thumbOrientation = valueOf(5);
         }
     }
     return true;
@@ -361,11 +459,11 @@ void QExifImageHeader::setThumbnailImage(const QImage &image)
 
 // Writing
 
-QMap<QExifImageHeader::ImageTagNumber, QExifValue> QExifImageHeader::writtenImageTable() const
+ExifTagTable<QExifImageHeader::ImageTagNumber> QExifImageHeader::writtenImageTable() const
 {
     // The writer makes its own pointer entries with the new offsets; pointer
     // tags kept from a file that was read would repeat them with stale ones.
-    QMap<ImageTagNumber, QExifValue> table = d->imageTable;
+    ExifTagTable<ImageTagNumber> table = d->imageTable;
     table.remove(ExifIfdPointer);
     table.remove(GpsInfoIfdPointer);
     return table;
@@ -398,11 +496,11 @@ quint32 QExifImageHeader::entrySize(const QExifValue &value)
 }
 
 template<typename Tag>
-quint32 QExifImageHeader::tableSize(const QMap<Tag, QExifValue> &table)
+quint32 QExifImageHeader::tableSize(const ExifTagTable<Tag> &table)
 {
     quint32 size = 2;
-    for (const QExifValue &value : table)
-        size += entrySize(value);
+    for (const auto &item : table)
+        size += entrySize(item.value);
     return size;
 }
 
@@ -525,19 +623,19 @@ void QExifImageHeader::writeExifValue(QDataStream &stream, const QExifValue &val
 }
 
 template<typename Tag>
-quint32 QExifImageHeader::writeTableEntries(QDataStream &stream, const QMap<Tag, QExifValue> &table, quint32 offset)
+quint32 QExifImageHeader::writeTableEntries(QDataStream &stream, const ExifTagTable<Tag> &table, quint32 offset)
 {
     offset += 12 * quint32(table.size());
-    for (auto it = table.constBegin(); it != table.constEnd(); ++it)
-        offset = writeExifHeader(stream, quint16(it.key()), it.value(), offset);
+    for (const auto &item : table)
+        offset = writeExifHeader(stream, quint16(item.tag), item.value, offset);
     return offset;
 }
 
 template<typename Tag>
-void QExifImageHeader::writeTableData(QDataStream &stream, const QMap<Tag, QExifValue> &table)
+void QExifImageHeader::writeTableData(QDataStream &stream, const ExifTagTable<Tag> &table)
 {
-    for (const QExifValue &value : table)
-        writeExifValue(stream, value);
+    for (const auto &item : table)
+        writeExifValue(stream, item.value);
 }
 
 namespace {
@@ -571,7 +669,7 @@ qint64 QExifImageHeader::writeBlock(QIODevice *device) const
         stream.writeRawData("II", 2);
     stream << quint16(42) << quint32(8);
 
-    const QMap<ImageTagNumber, QExifValue> imageTable = writtenImageTable();
+    const ExifTagTable<ImageTagNumber> imageTable = writtenImageTable();
     const bool hasGps = !d->gpsTable.isEmpty();
     // IFD0 holds the table's entries, the Exif pointer and, with GPS data, the GPS pointer.
     quint16 entries = quint16(imageTable.size() + 1);

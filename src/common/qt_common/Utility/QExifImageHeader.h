@@ -5,7 +5,6 @@
 
 #include <QImage>
 #include <QList>
-#include <QMap>
 #include <QScopedPointer>
 #include <QString>
 #include <QSysInfo>
@@ -17,6 +16,8 @@ namespace Extras {
 
 class ExifBlockReader;
 struct ExifIfdHeader;
+template<typename Tag>
+class ExifTagTable;
 class QExifImageHeaderPrivate;
 
 /*!
@@ -226,25 +227,26 @@ public:
 private:
     Q_DISABLE_COPY(QExifImageHeader)
 
-    static QByteArray findExifSegment(QIODevice *device);
+    // Fills block with the TIFF block of the first APP1 segment, if that is EXIF.
+    static bool findExifSegment(QIODevice *device, QByteArray *block);
     bool parseBlock(const QByteArray &block);
     template<typename Tag>
     static void readTable(const ExifBlockReader &reader, const QVector<ExifIfdHeader> &entries,
-                          QMap<Tag, QExifValue> *table);
+                          ExifTagTable<Tag> *table);
     template<typename Tag>
-    static QMap<Tag, QExifValue> readSubTable(const ExifBlockReader &reader, const QExifValue &pointer);
+    static void readSubTable(const ExifBlockReader &reader, const QExifValue &pointer, ExifTagTable<Tag> *table);
 
-    QMap<ImageTagNumber, QExifValue> writtenImageTable() const;
+    ExifTagTable<ImageTagNumber> writtenImageTable() const;
     static quint32 writeExifHeader(QDataStream &stream, quint16 tag, const QExifValue &value, quint32 offset);
     static void writeExifValue(QDataStream &stream, const QExifValue &value);
     static quint32 outOfLineSize(const QExifValue &value);
     static quint32 entrySize(const QExifValue &value);
     template<typename Tag>
-    static quint32 tableSize(const QMap<Tag, QExifValue> &table);
+    static quint32 tableSize(const ExifTagTable<Tag> &table);
     template<typename Tag>
-    static quint32 writeTableEntries(QDataStream &stream, const QMap<Tag, QExifValue> &table, quint32 offset);
+    static quint32 writeTableEntries(QDataStream &stream, const ExifTagTable<Tag> &table, quint32 offset);
     template<typename Tag>
-    static void writeTableData(QDataStream &stream, const QMap<Tag, QExifValue> &table);
+    static void writeTableData(QDataStream &stream, const ExifTagTable<Tag> &table);
 
     QScopedPointer<QExifImageHeaderPrivate> d;
 };

@@ -64,6 +64,11 @@ QExifValue::QExifValue()
 {
 }
 
+QExifValue::QExifValue(QExifValuePrivate *payload)
+    : d(payload)
+{
+}
+
 QExifValue::QExifValue(quint8 value)
     : d(new QExifByteValuePrivate(QVector<quint8>(1, value)))
 {
@@ -168,7 +173,24 @@ QExifValue &QExifValue::operator=(const QExifValue &other)
     return *this;
 }
 
+QExifValue::QExifValue(QExifValue &&other) noexcept
+    : d(std::move(other.d))
+{
+}
+
+QExifValue &QExifValue::operator=(QExifValue &&other) noexcept
+{
+    d.swap(other.d);
+    return *this;
+}
+
 QExifValue::~QExifValue() = default;
+
+const QExifValuePrivate *QExifValue::payload() const
+{
+    // Only a moved-from value has no payload of its own.
+    return d ? d.data() : sharedNullPayload();
+}
 
 bool QExifValue::operator==(const QExifValue &other) const
 {
@@ -177,24 +199,25 @@ bool QExifValue::operator==(const QExifValue &other) const
 
 bool QExifValue::isNull() const
 {
-    return d.data() == sharedNullPayload();
+    return payload() == sharedNullPayload();
 }
 
 int QExifValue::type() const
 {
-    return d->type;
+    return payload()->type;
 }
 
 int QExifValue::count() const
 {
-    return int(d->count);
+    return int(payload()->count);
 }
 
 QExifValue::CharacterCode QExifValue::characterCode() const
 {
-    if (d->type != Undefined || d->count <= 8)
+    const QExifValuePrivate *const pd = payload();
+    if (pd->type != Undefined || pd->count <= 8)
         return CodeNone;
-    const char *bytes = static_cast<const QExifUndefinedValuePrivate *>(d.data())->value.constData();
+    const char *bytes = static_cast<const QExifUndefinedValuePrivate *>(pd)->value.constData();
     if (memcmp(bytes, asciiPrefix, 8) == 0)
         return CodeAscii;
     if (memcmp(bytes, jisPrefix, 8) == 0)
@@ -208,8 +231,9 @@ QExifValue::CharacterCode QExifValue::characterCode() const
 
 quint8 QExifValue::toByte() const
 {
-    if (d->count == 1) {
-        if (const auto *p = payloadOf<QExifByteValuePrivate>(d.data(), Byte))
+    const QExifValuePrivate *const pd = payload();
+    if (pd->count == 1) {
+        if (const auto *p = payloadOf<QExifByteValuePrivate>(pd, Byte))
             return p->value.at(0);
     }
     return 0;
@@ -217,20 +241,21 @@ quint8 QExifValue::toByte() const
 
 QVector<quint8> QExifValue::toByteVector() const
 {
-    if (const auto *p = payloadOf<QExifByteValuePrivate>(d.data(), Byte))
+    if (const auto *p = payloadOf<QExifByteValuePrivate>(payload(), Byte))
         return p->value;
     return QVector<quint8>();
 }
 
 quint16 QExifValue::toShort() const
 {
-    if (d->count != 1)
+    const QExifValuePrivate *const pd = payload();
+    if (pd->count != 1)
         return 0;
-    switch (d->type) {
+    switch (pd->type) {
     case Byte:
-        return static_cast<const QExifByteValuePrivate *>(d.data())->value.at(0);
+        return static_cast<const QExifByteValuePrivate *>(pd)->value.at(0);
     case Short:
-        return static_cast<const QExifShortValuePrivate *>(d.data())->value.at(0);
+        return static_cast<const QExifShortValuePrivate *>(pd)->value.at(0);
     default:
         return 0;
     }
@@ -238,24 +263,25 @@ quint16 QExifValue::toShort() const
 
 QVector<quint16> QExifValue::toShortVector() const
 {
-    if (const auto *p = payloadOf<QExifShortValuePrivate>(d.data(), Short))
+    if (const auto *p = payloadOf<QExifShortValuePrivate>(payload(), Short))
         return p->value;
     return QVector<quint16>();
 }
 
 quint32 QExifValue::toLong() const
 {
-    if (d->count != 1)
+    const QExifValuePrivate *const pd = payload();
+    if (pd->count != 1)
         return 0;
-    switch (d->type) {
+    switch (pd->type) {
     case Byte:
-        return static_cast<const QExifByteValuePrivate *>(d.data())->value.at(0);
+        return static_cast<const QExifByteValuePrivate *>(pd)->value.at(0);
     case Short:
-        return static_cast<const QExifShortValuePrivate *>(d.data())->value.at(0);
+        return static_cast<const QExifShortValuePrivate *>(pd)->value.at(0);
     case Long:
-        return static_cast<const QExifLongValuePrivate *>(d.data())->value.at(0);
+        return static_cast<const QExifLongValuePrivate *>(pd)->value.at(0);
     case SignedLong:
-        return quint32(static_cast<const QExifSignedLongValuePrivate *>(d.data())->value.at(0));
+        return quint32(static_cast<const QExifSignedLongValuePrivate *>(pd)->value.at(0));
     default:
         return 0;
     }
@@ -263,24 +289,25 @@ quint32 QExifValue::toLong() const
 
 QVector<quint32> QExifValue::toLongVector() const
 {
-    if (const auto *p = payloadOf<QExifLongValuePrivate>(d.data(), Long))
+    if (const auto *p = payloadOf<QExifLongValuePrivate>(payload(), Long))
         return p->value;
     return QVector<quint32>();
 }
 
 qint32 QExifValue::toSignedLong() const
 {
-    if (d->count != 1)
+    const QExifValuePrivate *const pd = payload();
+    if (pd->count != 1)
         return 0;
-    switch (d->type) {
+    switch (pd->type) {
     case Byte:
-        return static_cast<const QExifByteValuePrivate *>(d.data())->value.at(0);
+        return static_cast<const QExifByteValuePrivate *>(pd)->value.at(0);
     case Short:
-        return static_cast<const QExifShortValuePrivate *>(d.data())->value.at(0);
+        return static_cast<const QExifShortValuePrivate *>(pd)->value.at(0);
     case SignedLong:
-        return static_cast<const QExifSignedLongValuePrivate *>(d.data())->value.at(0);
+        return static_cast<const QExifSignedLongValuePrivate *>(pd)->value.at(0);
     case Long:
-        return qint32(static_cast<const QExifLongValuePrivate *>(d.data())->value.at(0));
+        return qint32(static_cast<const QExifLongValuePrivate *>(pd)->value.at(0));
     default:
         return 0;
     }
@@ -288,15 +315,16 @@ qint32 QExifValue::toSignedLong() const
 
 QVector<qint32> QExifValue::toSignedLongVector() const
 {
-    if (const auto *p = payloadOf<QExifSignedLongValuePrivate>(d.data(), SignedLong))
+    if (const auto *p = payloadOf<QExifSignedLongValuePrivate>(payload(), SignedLong))
         return p->value;
     return QVector<qint32>();
 }
 
 RationalU32 QExifValue::toRational() const
 {
-    if (d->count == 1) {
-        if (const auto *p = payloadOf<QExifRationalValuePrivate>(d.data(), Rational))
+    const QExifValuePrivate *const pd = payload();
+    if (pd->count == 1) {
+        if (const auto *p = payloadOf<QExifRationalValuePrivate>(pd, Rational))
             return p->value.at(0);
     }
     return RationalU32();
@@ -304,15 +332,16 @@ RationalU32 QExifValue::toRational() const
 
 QVector<RationalU32> QExifValue::toRationalVector() const
 {
-    if (const auto *p = payloadOf<QExifRationalValuePrivate>(d.data(), Rational))
+    if (const auto *p = payloadOf<QExifRationalValuePrivate>(payload(), Rational))
         return p->value;
     return QVector<RationalU32>();
 }
 
 RationalS32 QExifValue::toSignedRational() const
 {
-    if (d->count == 1) {
-        if (const auto *p = payloadOf<QExifSignedRationalValuePrivate>(d.data(), SignedRational))
+    const QExifValuePrivate *const pd = payload();
+    if (pd->count == 1) {
+        if (const auto *p = payloadOf<QExifSignedRationalValuePrivate>(pd, SignedRational))
             return p->value.at(0);
     }
     return RationalS32();
@@ -320,18 +349,19 @@ RationalS32 QExifValue::toSignedRational() const
 
 QVector<RationalS32> QExifValue::toSignedRationalVector() const
 {
-    if (const auto *p = payloadOf<QExifSignedRationalValuePrivate>(d.data(), SignedRational))
+    if (const auto *p = payloadOf<QExifSignedRationalValuePrivate>(payload(), SignedRational))
         return p->value;
     return QVector<RationalS32>();
 }
 
 QByteArray QExifValue::toByteArray() const
 {
-    switch (d->type) {
+    const QExifValuePrivate *const pd = payload();
+    switch (pd->type) {
     case Ascii:
-        return static_cast<const QExifAsciiValuePrivate *>(d.data())->value.toUtf8();
+        return static_cast<const QExifAsciiValuePrivate *>(pd)->value.toUtf8();
     case Undefined:
-        return static_cast<const QExifUndefinedValuePrivate *>(d.data())->value;
+        return static_cast<const QExifUndefinedValuePrivate *>(pd)->value;
     default:
         return QByteArray();
     }
@@ -339,11 +369,12 @@ QByteArray QExifValue::toByteArray() const
 
 QString QExifValue::toString() const
 {
-    switch (d->type) {
+    const QExifValuePrivate *const pd = payload();
+    switch (pd->type) {
     case Ascii:
-        return static_cast<const QExifAsciiValuePrivate *>(d.data())->value;
+        return static_cast<const QExifAsciiValuePrivate *>(pd)->value;
     case Undefined: {
-        const QByteArray &bytes = static_cast<const QExifUndefinedValuePrivate *>(d.data())->value;
+        const QByteArray &bytes = static_cast<const QExifUndefinedValuePrivate *>(pd)->value;
         const QByteArray text = bytes.size() > 8 ? bytes.mid(8) : QByteArray();
         QTextCodec *codec = nullptr;
         switch (characterCode()) {
@@ -368,8 +399,9 @@ QString QExifValue::toString() const
 
 QDateTime QExifValue::toDateTime() const
 {
-    if (d->type == Ascii && d->count == 20)
-        return QDateTime::fromString(static_cast<const QExifAsciiValuePrivate *>(d.data())->value,
+    const QExifValuePrivate *const pd = payload();
+    if (pd->type == Ascii && pd->count == 20)
+        return QDateTime::fromString(static_cast<const QExifAsciiValuePrivate *>(pd)->value,
                                      QLatin1String(dateTimeFormat));
     return QDateTime();
 }

@@ -72,6 +72,9 @@ public:
     explicit QExifValue(const QDateTime &value);
     QExifValue(const QExifValue &other);
     QExifValue &operator=(const QExifValue &other);
+    // A moved-from value reads as the null value.
+    QExifValue(QExifValue &&other) noexcept;
+    QExifValue &operator=(QExifValue &&other) noexcept;
     ~QExifValue();
 
     // True when both values share one payload.
@@ -104,6 +107,12 @@ public:
     QDateTime toDateTime() const;
 
 private:
+    // The reader builds payloads directly from the block.
+    friend class ExifBlockReader;
+    explicit QExifValue(QExifValuePrivate *payload);
+
+    const QExifValuePrivate *payload() const;
+
     QExplicitlySharedDataPointer<QExifValuePrivate> d;
 };
 

@@ -7,6 +7,8 @@
 
 #include <QSharedData>
 
+#include <utility>
+
 namespace Extras {
 
 class QExifValuePrivate : public QSharedData
@@ -26,9 +28,9 @@ public:
 class QExifByteValuePrivate : public QExifValuePrivate
 {
 public:
-    explicit QExifByteValuePrivate(const QVector<quint8> &value)
+    explicit QExifByteValuePrivate(QVector<quint8> value)
         : QExifValuePrivate(QExifValue::Byte, quint32(value.size()))
-        , value(value)
+        , value(std::move(value))
     {
     }
     const QVector<quint8> value;
@@ -38,9 +40,9 @@ class QExifAsciiValuePrivate : public QExifValuePrivate
 {
 public:
     // The file form ends in a zero byte, which the count includes.
-    explicit QExifAsciiValuePrivate(const QString &value)
+    explicit QExifAsciiValuePrivate(QString value)
         : QExifValuePrivate(QExifValue::Ascii, quint32(value.size()) + 1)
-        , value(value)
+        , value(std::move(value))
     {
     }
     const QString value;
@@ -49,9 +51,9 @@ public:
 class QExifShortValuePrivate : public QExifValuePrivate
 {
 public:
-    explicit QExifShortValuePrivate(const QVector<quint16> &value)
+    explicit QExifShortValuePrivate(QVector<quint16> value)
         : QExifValuePrivate(QExifValue::Short, quint32(value.size()))
-        , value(value)
+        , value(std::move(value))
     {
     }
     const QVector<quint16> value;
@@ -60,9 +62,9 @@ public:
 class QExifLongValuePrivate : public QExifValuePrivate
 {
 public:
-    explicit QExifLongValuePrivate(const QVector<quint32> &value)
+    explicit QExifLongValuePrivate(QVector<quint32> value)
         : QExifValuePrivate(QExifValue::Long, quint32(value.size()))
-        , value(value)
+        , value(std::move(value))
     {
     }
     const QVector<quint32> value;
@@ -71,9 +73,9 @@ public:
 class QExifRationalValuePrivate : public QExifValuePrivate
 {
 public:
-    explicit QExifRationalValuePrivate(const QVector<RationalU32> &value)
+    explicit QExifRationalValuePrivate(QVector<RationalU32> value)
         : QExifValuePrivate(QExifValue::Rational, quint32(value.size()))
-        , value(value)
+        , value(std::move(value))
     {
     }
     const QVector<RationalU32> value;
@@ -94,9 +96,9 @@ public:
 class QExifSignedLongValuePrivate : public QExifValuePrivate
 {
 public:
-    explicit QExifSignedLongValuePrivate(const QVector<qint32> &value)
+    explicit QExifSignedLongValuePrivate(QVector<qint32> value)
         : QExifValuePrivate(QExifValue::SignedLong, quint32(value.size()))
-        , value(value)
+        , value(std::move(value))
     {
     }
     const QVector<qint32> value;
@@ -105,9 +107,9 @@ public:
 class QExifSignedRationalValuePrivate : public QExifValuePrivate
 {
 public:
-    explicit QExifSignedRationalValuePrivate(const QVector<RationalS32> &value)
+    explicit QExifSignedRationalValuePrivate(QVector<RationalS32> value)
         : QExifValuePrivate(QExifValue::SignedRational, quint32(value.size()))
-        , value(value)
+        , value(std::move(value))
     {
     }
     const QVector<RationalS32> value;
