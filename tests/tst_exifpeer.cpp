@@ -187,8 +187,6 @@ private slots:
     void corpusFile_readsAsExiftoolReadsIt();
     void madeByExiftool_readsBack_data();
     void madeByExiftool_readsBack();
-    void otherFiles_haveNoExif_data();
-    void otherFiles_haveNoExif();
     void savedHeader_exiftoolComplainsOnlyOfTheLayout_data();
     void savedHeader_exiftoolComplainsOnlyOfTheLayout();
 
@@ -328,27 +326,6 @@ void tst_ExifPeer::madeByExiftool_readsBack()
     QVERIFY(!header.loadJpeg(xmpFirst));
     QVERIFY(header.imageTagNumbers().isEmpty());
     QCOMPARE(ExiftoolPeer::json(xmpFirst, {"-IFD0:Make"}).value("IFD0:Make").toString(), QStringLiteral("Maker"));
-}
-
-void tst_ExifPeer::otherFiles_haveNoExif_data()
-{
-    QTest::addColumn<QString>("format");
-    QTest::newRow("jpeg without exif") << "JPG";
-    QTest::newRow("png") << "PNG";
-}
-
-void tst_ExifPeer::otherFiles_haveNoExif()
-{
-    QFETCH(QString, format);
-    const QString path = m_dir.filePath("plain." + format.toLower());
-    QVERIFY(testImage().save(path, qPrintable(format)));
-    QVERIFY(ExiftoolPeer::dump(path).directories.isEmpty());
-    QExifImageHeader header;
-    QVERIFY(!header.loadJpeg(path));
-    TkExifInfo info;
-    info.setFilePath(path);
-    QVERIFY(!info.isExifValid());
-    QVERIFY(std::isnan(info.gpsLatitude()));
 }
 
 void tst_ExifPeer::savedHeader_exiftoolComplainsOnlyOfTheLayout_data()

@@ -59,7 +59,7 @@ QByteArray segment(quint16 marker, const QByteArray &payload)
     return jpegWord(marker) + jpegWord(quint16(payload.size() + 2)) + payload;
 }
 
-// The payload of a segment whose length field was just read; empty when the
+// The payload of a segment whose length field was just read; false when the
 // length is impossible or the data ends early.
 bool readSegmentPayload(QIODevice *device, quint16 length, QByteArray *payload)
 {
