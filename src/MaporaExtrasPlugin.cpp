@@ -4,6 +4,8 @@
 #include "TkFileFolder.h"
 #include "TkFileInfo.h"
 #include "TkSettings.h"
+#include "TkZipArchive.h"
+#include "TkZipFileInfo.h"
 
 #include <QtQml>
 
@@ -21,6 +23,9 @@ void MaporaExtrasPlugin::registerTypes(const char *uri)
                                            QStringLiteral("The Quil Mapora Extras type Settings is not creatable"));
     qmlRegisterType<TkFileInfo>(uri, 1, 1, "FileInfo");
     qmlRegisterType<TkFileFolder>(uri, 1, 1, "FileFolder");
+    qmlRegisterType<TkZipArchive>(uri, 1, 1, "ZipArchive");
+    qmlRegisterUncreatableType<TkZipFileInfo>(uri, 1, 1, "ZipFileInfo",
+                                              QStringLiteral("The Quil Mapora Extras type ZipFileInfo is not creatable"));
 }
 
 void MaporaExtrasPlugin::initializeEngine(QQmlEngine *engine, const char *uri)
