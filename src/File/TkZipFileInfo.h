@@ -26,7 +26,10 @@ class TkZipFileInfo : public QObject
     Q_PROPERTY(QString fileName READ fileName NOTIFY filePathChanged)
     Q_PROPERTY(QString suffix READ suffix NOTIFY filePathChanged)
     Q_PROPERTY(QDateTime lastModified READ lastModified NOTIFY filePathChanged)
-    Q_PROPERTY(ulong crc READ crc NOTIFY filePathChanged)
+    // The engine has no conversion for unsigned long and would hand scripts
+    // a wrapped variant (crc + 1 concatenates text): QML gets the CRC-32 as
+    // a 32-bit number, native code keeps the ulong accessor.
+    Q_PROPERTY(uint crc READ crc NOTIFY filePathChanged)
 
 public:
     explicit TkZipFileInfo(QObject *parent = nullptr);
