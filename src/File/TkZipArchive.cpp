@@ -214,6 +214,9 @@ bool TkZipArchive::extractAll(const QString &outputPath)
     }
     const QDir dir(outputPath);
     qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << outputPath << dir;
+    // Entries of one folder usually follow each other: create each folder
+    // once rather than asking the file system again for every entry.
+    QString madeFolder;
     for (bool positioned = gotoFirstFile(); positioned; positioned = gotoNextFile()) {
         const QString name = currentFileName();
         const QString output = dir.filePath(name);
@@ -224,8 +227,8 @@ bool TkZipArchive::extractAll(const QString &outputPath)
             continue;
         }
         const QString folder = QFileInfo(name).path();
-        if (!folder.isEmpty() && folder != QLatin1String("."))
-            dir.mkpath(folder);
+        if (!folder.isEmpty() && folder != QLatin1String(".") && folder != madeFolder && dir.mkpath(folder))
+            madeFolder = folder;
         extractCurrentFile(output);
     }
     emit extractCompleted();
