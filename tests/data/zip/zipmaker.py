@@ -83,7 +83,7 @@ CORPUS.update({
         {"name": "s.bin", "random": 64, "method": "stored"},
     ],
     "names.zip": [
-        {"name": "/abs.txt", "text": "a"},
+        {"name": "/tmp/maporaextras-fuzz-absolute.txt", "text": "a"},
         {"name": "C:/drive.txt", "text": "d"},
         {"name": "..\\back.txt", "text": "b"},
         {"name": ":res/r.txt", "text": "r"},
