@@ -31,6 +31,32 @@ QString decodedName(const char *buffer)
     return QString::fromUtf8(buffer, int(qstrnlen(buffer, NameBufferSize)));
 }
 
+// Whether extracting an entry of this name below a folder could write
+// outside it: absolute names, drive letters and ".." segments.
+bool leavesFolder(const QString &entryName)
+{
+    if (entryName.startsWith(QLatin1Char('/')) || entryName.startsWith(QLatin1Char('\\')))
+        return true;
+    if (entryName.size() >= 2 && entryName.at(1) == QLatin1Char(':') && entryName.at(0).unicode() < 128
+        && entryName.at(0).isLetter())
+        return true;
+    // Qt takes a name beginning with ":" for a resource path: joining it to
+    // a folder gives the name itself, and creating its folders would do so
+    // relative to the working directory.
+    if (QDir::isAbsolutePath(entryName))
+        return true;
+    // Both separators count: archives made on Windows may use backslashes.
+    int start = 0;
+    for (int i = 0; i <= entryName.size(); ++i) {
+        if (i == entryName.size() || entryName.at(i) == QLatin1Char('/') || entryName.at(i) == QLatin1Char('\\')) {
+            if (QStringView(entryName).mid(start, i - start) == QLatin1String(".."))
+                return true;
+            start = i + 1;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 TkZipArchive::TkZipArchive(QObject *parent)
@@ -182,30 +208,6 @@ bool TkZipArchive::extractFile(const QString &fileName, const QString &outputFil
     return extractCurrentFile(outputFilePath);
 }
 
-bool TkZipArchive::isOutsideFolder(const QString &entryName)
-{
-    if (entryName.startsWith(QLatin1Char('/')) || entryName.startsWith(QLatin1Char('\\')))
-        return true;
-    if (entryName.size() >= 2 && entryName.at(1) == QLatin1Char(':') && entryName.at(0).unicode() < 128
-        && entryName.at(0).isLetter())
-        return true;
-    // Qt takes a name beginning with ":" for a resource path: joining it to
-    // a folder gives the name itself, and creating its folders would do so
-    // relative to the working directory.
-    if (QDir::isAbsolutePath(entryName))
-        return true;
-    // Both separators count: archives made on Windows may use backslashes.
-    int start = 0;
-    for (int i = 0; i <= entryName.size(); ++i) {
-        if (i == entryName.size() || entryName.at(i) == QLatin1Char('/') || entryName.at(i) == QLatin1Char('\\')) {
-            if (QStringView(entryName).mid(start, i - start) == QLatin1String(".."))
-                return true;
-            start = i + 1;
-        }
-    }
-    return false;
-}
-
 bool TkZipArchive::extractAll(const QString &outputPath)
 {
     if (!zrOpen()) {
@@ -221,7 +223,7 @@ bool TkZipArchive::extractAll(const QString &outputPath)
         const QString name = currentFileName();
         const QString output = dir.filePath(name);
         // The archive chooses these names: never let one leave the folder.
-        if (isOutsideFolder(name)) {
+        if (leavesFolder(name)) {
             qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Entry outside the output folder skipped:" << name;
             emit extractError(name, output, Result::ParameterError);
             continue;
@@ -338,13 +340,6 @@ unz_file_info64 TkZipArchive::currentFileInfo()
                                    << QString::asprintf("Error %d with zipfile in unzGetCurrentFileInfo \n", status);
     }
     return info;
-}
-
-QDateTime TkZipArchive::currentFileDateTime()
-{
-    if (!m_reader)
-        return QDateTime();
-    return TkZipFileInfo::dateTime(currentFileInfo().tmu_date);
 }
 
 bool TkZipArchive::gotoFirstFile()

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QDateTime>
 #include <QDir>
 #include <QObject>
 #include <QString>
@@ -80,10 +79,6 @@ public:
     // Adds `fileName` (relative to `dir`, kept as given) with a comment.
     bool addFile(const QDir &dir, const QString &fileName, const QString &comment);
 
-    // Whether extracting an entry of this name below a folder could write
-    // outside it: absolute names, drive letters and ".." segments.
-    static bool isOutsideFolder(const QString &entryName);
-
 signals:
     void pathChanged();
     void caseSensitiveChanged();
@@ -98,7 +93,6 @@ private:
     bool locateFile(const QString &fileName, bool caseSensitive);
     bool extractCurrentFile(const QString &outputFilePath);
     QString currentFileName();
-    QDateTime currentFileDateTime();
     unz_file_info64 currentFileInfo();
     bool gotoFirstFile();
     bool gotoNextFile();
