@@ -518,17 +518,15 @@ void tst_ZipArchive::unreadablePath_givesEmptyResults_data()
 {
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QString>("warning");
-    QTest::newRow("missing path") << "missing.zip" << QByteArray() << QString();
-    QTest::newRow("not an archive") << "text.zip" << QByteArray("just some text, no archive\n") << "Unable to open:";
-    QTest::newRow("truncated archive") << "cut.zip" << QByteArray("PK\x03\x04\x14\x00", 6) << "Unable to open:";
+    QTest::newRow("missing path") << "missing.zip" << QByteArray();
+    QTest::newRow("not an archive") << "text.zip" << QByteArray("just some text, no archive\n");
+    QTest::newRow("truncated archive") << "cut.zip" << QByteArray("PK\x03\x04\x14\x00", 6);
 }
 
 void tst_ZipArchive::unreadablePath_givesEmptyResults()
 {
     QFETCH(QString, fileName);
     QFETCH(QByteArray, content);
-    QFETCH(QString, warning);
     const QString path = m_dir->filePath(fileName);
     if (!content.isEmpty())
         QVERIFY(writeBytes(path, content));
@@ -536,8 +534,7 @@ void tst_ZipArchive::unreadablePath_givesEmptyResults()
     zip.setPath(path);
     QSignalSpy completedSpy(&zip, &TkZipArchive::extractCompleted);
     MessageCapture capture;
-    QVERIFY(zip.fileNames().isEmpty());
-    QVERIFY(zip.folderNames().isEmpty());
+    QVERIFY(zip.fileNames().isEmpty() && zip.folderNames().isEmpty());
     QVERIFY(!zip.exists(QStringLiteral("a")));
     QVERIFY(!zip.fileInfo(QStringLiteral("a")));
     QVERIFY(!zip.extractFile(QStringLiteral("a"), m_dir->filePath(QStringLiteral("a"))));
@@ -545,16 +542,14 @@ void tst_ZipArchive::unreadablePath_givesEmptyResults()
     QVERIFY(!zip.isOpen());
     QCOMPARE(completedSpy.count(), 0);
     QVERIFY(filesBelow(outPath()).isEmpty());
-
-    QStringList unexpected;
+    // A missing file is not worth a warning; a file minizip refuses is.
     for (const MessageCapture::Message &m : capture.messages()) {
-        const bool expected = (m.type == QtDebugMsg && m.text.contains(QLatin1String(" ZIP not open \"")))
-            || (!warning.isEmpty() && m.type == QtWarningMsg && m.text.contains(warning));
-        if (!expected)
-            unexpected.append(m.text);
+        const bool expected = m.type == QtDebugMsg ? m.text.contains(QLatin1String(" ZIP not open "))
+                                                   : m.type == QtWarningMsg && !content.isEmpty()
+                && m.text.contains(QLatin1String("Unable to open:"));
+        QVERIFY2(expected, qPrintable(m.text));
     }
-    QVERIFY2(unexpected.isEmpty(), qPrintable(unexpected.join('\n')));
-    QCOMPARE(capture.contains(QtWarningMsg, QStringLiteral("Unable to open:")), !warning.isEmpty());
+    QCOMPARE(capture.contains(QtWarningMsg, QStringLiteral("Unable to open:")), !content.isEmpty());
 }
 
 void tst_ZipArchive::writer_needsExistingFileAndOpenWriter()

@@ -4,7 +4,6 @@ independent of minizip, for the tests of ZipArchive.
 
     zipmaker.py < description.json     writes one archive, prints its entries
     zipmaker.py --fixtures DIR         writes the QML test archives into DIR
-    zipmaker.py --corpus DIR           writes the fuzz seed archives into DIR
 
 A description is a JSON object:
     {"path": "out.zip", "zip64": false,
@@ -55,8 +54,8 @@ def write_archive(description):
                  "CRC": i.CRC, "header_offset": i.header_offset} for i in archive.infolist()]
 
 
-# Small archives that the QML tests read (tests/data/zip/) and that seed the
-# fuzzer (fuzz/corpus/fuzz_ziparchive/).
+# The small archives that the QML tests read (tests/data/zip/); they also
+# seed the fuzzer (fuzz/make_corpus.sh).
 FIXTURES = {
     "basic.zip": [
         {"name": "a/", "text": ""},
@@ -71,37 +70,14 @@ FIXTURES = {
     ],
 }
 
-CORPUS = dict(FIXTURES)
-CORPUS.update({
-    "nested.zip": [
-        {"name": "x/", "text": ""},
-        {"name": "x/y/z.txt", "text": "deep " * 20},
-        {"name": "\u00e9t\u00e9/na\u00efve.txt", "text": "utf-8 name"},
-    ],
-    "zip64.zip": [
-        {"name": "big.txt", "repeat": ["z", 3000]},
-        {"name": "s.bin", "random": 64, "method": "stored"},
-    ],
-    "names.zip": [
-        {"name": "/tmp/maporaextras-fuzz-absolute.txt", "text": "a"},
-        {"name": "C:/drive.txt", "text": "d"},
-        {"name": "..\\back.txt", "text": "b"},
-        {"name": ":res/r.txt", "text": "r"},
-        {"name": "..ok/x..y", "text": "ok"},
-    ],
-})
-
-
-def write_set(folder, archives, zip64_names=()):
-    for name, entries in sorted(archives.items()):
-        write_archive({"path": f"{folder}/{name}", "entries": entries, "zip64": name in zip64_names})
+def write_fixtures(folder):
+    for name, entries in sorted(FIXTURES.items()):
+        write_archive({"path": f"{folder}/{name}", "entries": entries})
 
 
 def main():
     if len(sys.argv) == 3 and sys.argv[1] == "--fixtures":
-        write_set(sys.argv[2], FIXTURES)
-    elif len(sys.argv) == 3 and sys.argv[1] == "--corpus":
-        write_set(sys.argv[2], CORPUS, zip64_names=("zip64.zip",))
+        write_fixtures(sys.argv[2])
     else:
         json.dump(write_archive(json.load(sys.stdin)), sys.stdout)
 
