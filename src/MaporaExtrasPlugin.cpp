@@ -5,6 +5,8 @@
 #include "TkFileInfo.h"
 #include "TkSettings.h"
 #include "TkSystem.h"
+#include "TkZipArchive.h"
+#include "TkZipFileInfo.h"
 
 #include <QPointer>
 #include <QSet>
@@ -55,6 +57,9 @@ void MaporaExtrasPlugin::registerTypes(const char *uri)
                                            QStringLiteral("The Quil Mapora Extras type Settings is not creatable"));
     qmlRegisterType<TkFileInfo>(uri, 1, 1, "FileInfo");
     qmlRegisterType<TkFileFolder>(uri, 1, 1, "FileFolder");
+    qmlRegisterType<TkZipArchive>(uri, 1, 1, "ZipArchive");
+    qmlRegisterUncreatableType<TkZipFileInfo>(uri, 1, 1, "ZipFileInfo",
+                                              QStringLiteral("The Quil Mapora Extras type ZipFileInfo is not creatable"));
 }
 
 void MaporaExtrasPlugin::initializeEngine(QQmlEngine *engine, const char *uri)
