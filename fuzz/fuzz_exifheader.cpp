@@ -2,9 +2,6 @@
 // stream from an in-memory device and parsed as a bare TIFF block. Whatever
 // was read must lay out again with blockSize() equal to the bytes
 // writeBlock() writes, and read back with the same tags.
-//
-// With MAPORA_FUZZ_REGRESSION_RUNNER the file also has a main() that feeds
-// every file of the folders given on the command line through the target.
 #include "QExifImageHeader.h"
 
 #include <QBuffer>
@@ -88,27 +85,3 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         checkWriteAndReadBack(header);
     return 0;
 }
-
-#ifdef MAPORA_FUZZ_REGRESSION_RUNNER
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
-int main(int argc, char *argv[])
-{
-    int inputs = 0;
-    for (int i = 1; i < argc; ++i) {
-        const QDir folder(QString::fromLocal8Bit(argv[i]));
-        for (const QFileInfo &file : folder.entryInfoList(QDir::Files, QDir::Name)) {
-            QFile f(file.absoluteFilePath());
-            if (!f.open(QIODevice::ReadOnly))
-                return 2;
-            const QByteArray input = f.readAll();
-            LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(input.constData()), size_t(input.size()));
-            ++inputs;
-        }
-    }
-    std::printf("fuzz_exifheader: %d inputs passed\n", inputs);
-    return inputs > 0 ? 0 : 1;
-}
-#endif
