@@ -1,6 +1,7 @@
 #include "MaporaExtrasPlugin.h"
 
 #include "DebugUtility.h"
+#include "TkExifInfo.h"
 #include "TkFileFolder.h"
 #include "TkFileInfo.h"
 #include "TkSettings.h"
@@ -58,6 +59,7 @@ void MaporaExtrasPlugin::registerTypes(const char *uri)
     qmlRegisterType<TkFileInfo>(uri, 1, 1, "FileInfo");
     qmlRegisterType<TkFileFolder>(uri, 1, 1, "FileFolder");
     qmlRegisterType<TkZipArchive>(uri, 1, 1, "ZipArchive");
+    qmlRegisterType<TkExifInfo>(uri, 1, 1, "ExifInfo");
     qmlRegisterUncreatableType<TkZipFileInfo>(uri, 1, 1, "ZipFileInfo",
                                               QStringLiteral("The Quil Mapora Extras type ZipFileInfo is not creatable"));
 }
