@@ -428,13 +428,15 @@ void tst_ExifHeader::writeBlock_thumbnailDirectoryDefaults()
     const QByteArray thumb = header.thumbnailData();
     QVERIFY(thumb.startsWith("\xFF\xD8"));
     const QByteArray block = writeBlock(header);
-    // IFD0 (Exif pointer, link to 28), the empty Exif directory, IFD1 at 28.
+    // IFD0 (Exif pointer, link to 28), the empty Exif directory, IFD1 at 28
+    // with its seven entries and a zero link, then its data.
     const QByteArray expected = hex("49492a0008000000 0100 6987040001000000 1a000000 1c000000 0000 0700"
-                                    "0301 0300 01000000 0600 0000" "1a01 0500 01000000 72000000"
-                                    "1b01 0500 01000000 7a000000" "2801 0300 01000000 0200 0000"
-                                    "1201 0300 01000000 0000 0000" "0102 0400 01000000 82000000"
+                                    "0301 0300 01000000 0600 0000" "1a01 0500 01000000 76000000"
+                                    "1b01 0500 01000000 7e000000" "2801 0300 01000000 0200 0000"
+                                    "1201 0300 01000000 0000 0000" "0102 0400 01000000 86000000"
                                     "0202 0400 01000000")
-        + TiffBlockBuilder().u32(quint32(thumb.size())) + hex("48000000 01000000 48000000 01000000") + thumb;
+        + TiffBlockBuilder().u32(quint32(thumb.size())) + hex("00000000")
+        + hex("48000000 01000000 48000000 01000000") + thumb;
     QCOMPARE(block.toHex(), expected.toHex());
     QCOMPARE(header.blockSize(), qint64(block.size()));
     header.setThumbnailImage(QImage());

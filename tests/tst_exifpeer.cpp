@@ -385,18 +385,17 @@ void tst_ExifPeer::savedHeader_exiftoolComplainsOnlyOfTheLayout()
     QVERIFY(std::fabs(json.value("Composite:GPSLongitude").toDouble() + 13.41) < 1e-6);
     QVERIFY(ExiftoolPeer::run({"-b", "-ThumbnailImage", path}) == header.thumbnailData());
 
-    // The layout has no link after the Exif, GPS and thumbnail directories and
-    // no padding, and lists the thumbnail orientation (0 by default) last but
+    // Reading the file, exiftool has nothing to say.
+    QCOMPARE(ExiftoolPeer::complaints(path, false), QStringList());
+    // The layout has no link after the Exif and GPS directories and no
+    // padding, and lists the thumbnail orientation (0 by default) last but
     // two. exiftool's validation notes exactly that and nothing else: no
     // missing tag, bad count, bad format or bad offset of a written entry.
-    // Without a link after IFD1 exiftool takes the next bytes for an IFD2.
     QStringList layout{"overlaps IFD", "[minor] Odd offset for"};
     if (withThumbnail)
         layout << "Entries in IFD1 are out of order" << "Tag ID 0x0112 Orientation out of sequence in IFD1"
-               << "[minor] Unknown value for IFD1:Orientation" << "IFD2" << "IFD3";
+               << "[minor] Unknown value for IFD1:Orientation";
     QStringList unexpected;
-    if (!withThumbnail)
-        QCOMPARE(ExiftoolPeer::complaints(path, false), QStringList());
     for (const QString &complaint : ExiftoolPeer::complaints(path, true)) {
         if (std::none_of(layout.cbegin(), layout.cend(), [&](const QString &l) { return complaint.contains(l); }))
             unexpected << complaint;

@@ -25,8 +25,10 @@ const quint16 thumbOrientationTag = 0x0112;
 const quint16 thumbOffsetTag = 0x0201;
 const quint16 thumbLengthTag = 0x0202;
 
-// An entry count, seven 12-byte entries.
-const quint32 thumbnailDirectorySize = 2 + 7 * 12;
+// An entry count, seven 12-byte entries and the link to a next directory.
+// The link is always 0, but TIFF readers expect it: without it they take the
+// first data bytes for a link and see a directory that is not there.
+const quint32 thumbnailDirectorySize = 2 + 7 * 12 + 4;
 
 // A segment length counts its own 2 bytes and is 16 bits wide.
 const int maximumSegmentPayload = 0xFFFF - 2;
@@ -716,6 +718,7 @@ qint64 QExifImageHeader::writeBlock(QIODevice *device) const
         offset = writeExifHeader(stream, thumbOrientationTag, values.orientation, offset);
         writeExifHeader(stream, thumbOffsetTag, QExifValue(offset), 0);
         writeExifHeader(stream, thumbLengthTag, QExifValue(quint32(d->thumbnailBytes.size())), 0);
+        stream << quint32(0);
         writeExifValue(stream, values.xResolution);
         writeExifValue(stream, values.yResolution);
         writeExifValue(stream, values.resolutionUnit);
