@@ -1,10 +1,13 @@
 #include "MaporaExtrasPlugin.h"
 
 #include "DebugUtility.h"
+#include "TkExifInfo.h"
 #include "TkFileFolder.h"
 #include "TkFileInfo.h"
 #include "TkSettings.h"
 #include "TkSystem.h"
+#include "TkZipArchive.h"
+#include "TkZipFileInfo.h"
 
 #include <QPointer>
 #include <QSet>
@@ -55,6 +58,10 @@ void MaporaExtrasPlugin::registerTypes(const char *uri)
                                            QStringLiteral("The Quil Mapora Extras type Settings is not creatable"));
     qmlRegisterType<TkFileInfo>(uri, 1, 1, "FileInfo");
     qmlRegisterType<TkFileFolder>(uri, 1, 1, "FileFolder");
+    qmlRegisterType<TkZipArchive>(uri, 1, 1, "ZipArchive");
+    qmlRegisterType<TkExifInfo>(uri, 1, 1, "ExifInfo");
+    qmlRegisterUncreatableType<TkZipFileInfo>(uri, 1, 1, "ZipFileInfo",
+                                              QStringLiteral("The Quil Mapora Extras type ZipFileInfo is not creatable"));
 }
 
 void MaporaExtrasPlugin::initializeEngine(QQmlEngine *engine, const char *uri)

@@ -20,6 +20,7 @@ private slots:
     void copyIntoOwnSubtree_isRefusedBeforeCreatingAnything_data();
     void copyIntoOwnSubtree_isRefusedBeforeCreatingAnything();
     void copyTree_stopsAtExistingFileWithTwoCriticals();
+    void copyTree_linkCycleInsideSourceStops();
     void copyMissingSource_namesAbsolutePath();
     void createdObjects_belongToTheGarbageCollector();
 
@@ -104,6 +105,23 @@ void tst_FileFolder::copyTree_stopsAtExistingFileWithTwoCriticals()
     QVERIFY(capture.contains(QtCriticalMsg, QStringLiteral("Target file already exists:")));
     QVERIFY(capture.contains(QtCriticalMsg, QStringLiteral("copyFile failed:")));
     QVERIFY2(QFile::exists(m_dir->filePath(QStringLiteral("dst/a.txt"))), "files copied before the stop stay");
+}
+
+void tst_FileFolder::copyTree_linkCycleInsideSourceStops()
+{
+    touch(QStringLiteral("src/a.txt"));
+    touch(QStringLiteral("elsewhere/b.txt"));
+    QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("src")), m_dir->filePath(QStringLiteral("src/loop"))));
+    QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("elsewhere")), m_dir->filePath(QStringLiteral("src/link"))));
+    TkFileFolder folder(m_dir->path(), nullptr);
+    MessageCapture capture;
+    QVERIFY(!folder.copyFile(QStringLiteral("src"), m_dir->filePath(QStringLiteral("dst"))));
+    QVERIFY(capture.contains(QtCriticalMsg, QStringLiteral("Folder links back into the copy:")));
+    // Entries before the loop were copied, a link to another folder as a real folder.
+    QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("dst/a.txt"))));
+    QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("dst/link/b.txt"))));
+    QVERIFY(!QFileInfo(m_dir->filePath(QStringLiteral("dst/link"))).isSymLink());
+    QVERIFY(!QFile::exists(m_dir->filePath(QStringLiteral("dst/loop"))));
 }
 
 void tst_FileFolder::copyMissingSource_namesAbsolutePath()

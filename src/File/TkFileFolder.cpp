@@ -324,6 +324,15 @@ bool TkFileFolder::copyFolder(const QString &sourcePath, const QString &targetPa
         return ok;
     }
 
+    // Linked folders are copied as real folders; a link back to a folder
+    // being copied above would nest copies until a step fails.
+    const QString canonical = QFileInfo(sourcePath).canonicalFilePath();
+    if (m_foldersBeingCopied.contains(canonical)) {
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Folder links back into the copy:" << sourcePath << "->"
+                                  << targetPath;
+        return false;
+    }
+
     QDir target(targetPath);
     if (!target.exists() && !target.mkpath(target.absolutePath())) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "mkpath failed:" << target.path() << "("
@@ -334,11 +343,15 @@ bool TkFileFolder::copyFolder(const QString &sourcePath, const QString &targetPa
     const QDir source(sourcePath);
     const QStringList entries = source.entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden
                                                  | QDir::System);
+    m_foldersBeingCopied.append(canonical);
+    bool ok = true;
     for (const QString &entry : entries) {
-        if (!copyFolder(source.filePath(entry), target.filePath(entry)))
-            return false;
+        ok = copyFolder(source.filePath(entry), target.filePath(entry));
+        if (!ok)
+            break;
     }
-    return true;
+    m_foldersBeingCopied.removeLast();
+    return ok;
 }
 
 QVariant TkFileFolder::readFile(const QString &fileName, const QVariantMap &options) const

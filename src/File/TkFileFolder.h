@@ -76,4 +76,6 @@ private:
     bool copyFolder(const QString &sourcePath, const QString &targetPath);
 
     QDir m_folder;
+    // Canonical paths of the source folders of a running folder copy.
+    QStringList m_foldersBeingCopied;
 };

@@ -5,6 +5,7 @@
 #include "DebugUtility.h"
 #include "FileUtility.h"
 #include "JsonUtility.h"
+#include "QExifImageHeader.h"
 
 #include <QCoreApplication>
 #include <QStandardPaths>
@@ -51,6 +52,17 @@ int main(int argc, char *argv[])
 
     check(QByteArray(Extras::CATEGORY_UTILITY().categoryName()) == QByteArray("Quil.MaporaRuntime.Utility"),
           "CATEGORY_UTILITY");
+
+    using Extras::QExifImageHeader;
+    using Extras::QExifValue;
+    QExifImageHeader exif;
+    exif.setValue(QExifImageHeader::Make, QExifValue(QStringLiteral("abc")));
+    check(exif.blockSize() == 40, "QExifImageHeader::blockSize");
+    const QString jpeg = dir.filePath(QStringLiteral("consumer.jpg"));
+    check(FileUtility::writeFile(jpeg, QByteArray("\xFF\xD8\xFF\xDB\x00\x04qq\xFF\xD9", 10)), "a minimal JPEG");
+    check(exif.saveJpeg(jpeg), "QExifImageHeader::saveJpeg");
+    check(QExifImageHeader(jpeg).value(QExifImageHeader::Make).toString() == QLatin1String("abc"),
+          "QExifImageHeader reads back what it saved");
 
     if (failures == 0)
         std::puts("consumer: all checks passed");

@@ -1,0 +1,176 @@
+// Times ZipArchive.extractAll against Info-ZIP unzip and bsdtar on the same
+// archive in the same run, and prints the ratios.
+//
+//   bench_ziparchive [--runs N] [--quiet-debug] [--out FOLDER]
+//
+// The archive (about 200 MB, see make_bench_archive.py) is made once and
+// kept in ${XDG_CACHE_HOME:-~/.cache}/maporaextras-bench; the extractions go
+// to a folder beside it (or below --out), the same folder for every tool.
+// On a slow disk the write-back dominates every tool alike; --out /dev/shm
+// (a tmpfs) leaves the work that differs between them.
+//
+// The plugin switches its own logging on when an engine loads it, so by
+// default every debug line of the extraction is formatted (and then dropped
+// by a counting handler, so the terminal does not take part in the timing).
+// --quiet-debug filters the debug lines out first, as a host with logging
+// rules would.
+
+#include "TkZipArchive.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <unistd.h>
+
+namespace {
+
+int droppedMessages = 0;
+
+void countingHandler(QtMsgType, const QMessageLogContext &, const QString &)
+{
+    ++droppedMessages;
+}
+
+QString cacheFolder()
+{
+    QString base = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (base.isEmpty())
+        base = QDir::homePath() + QStringLiteral("/.cache");
+    return base + QStringLiteral("/maporaextras-bench");
+}
+
+// File count and byte total of a tree: every tool must have done the same work.
+QPair<int, qint64> treeSize(const QString &folder)
+{
+    int files = 0;
+    qint64 bytes = 0;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        ++files;
+        bytes += it.fileInfo().size();
+    }
+    return {files, bytes};
+}
+
+bool runTool(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(program, arguments);
+    return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+double median(QVector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const int n = values.size();
+    return n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
+}
+
+struct Tool {
+    QString name;
+    std::function<bool(const QString &archive, const QString &out)> extract;
+    QVector<double> seconds;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    int runs = 5;
+    const int runsAt = args.indexOf(QStringLiteral("--runs"));
+    if (runsAt > 0 && runsAt + 1 < args.size())
+        runs = qMax(1, args.at(runsAt + 1).toInt());
+    const bool quietDebug = args.contains(QStringLiteral("--quiet-debug"));
+    const int outAt = args.indexOf(QStringLiteral("--out"));
+
+    QLoggingCategory::setFilterRules(quietDebug ? QStringLiteral("Quil.MaporaExtras*.debug=false")
+                                                : QStringLiteral("Quil.MaporaExtras*=true"));
+    qInstallMessageHandler(countingHandler);
+
+    const QString cache = cacheFolder();
+    QDir().mkpath(cache);
+    const QString archive = cache + QStringLiteral("/mixed-v1.zip");
+    if (!QFileInfo::exists(archive)) {
+        std::printf("making %s (once)...\n", qPrintable(archive));
+        std::fflush(stdout);
+        if (!runTool(QStringLiteral(MAPORA_PYTHON3),
+                     {QStringLiteral(MAPORA_BENCH_SOURCE_DIR "/make_bench_archive.py"), archive})) {
+            std::fprintf(stderr, "could not make the archive\n");
+            return 1;
+        }
+    }
+    const QString out = (outAt > 0 && outAt + 1 < args.size() ? args.at(outAt + 1) : cache)
+        + QStringLiteral("/maporaextras-bench-out");
+
+    QVector<Tool> tools{
+        {QStringLiteral("ZipArchive.extractAll"),
+         [](const QString &archive, const QString &out) {
+             TkZipArchive zip;
+             zip.setPath(archive);
+             return zip.extractAll(out);
+         },
+         {}},
+        {QStringLiteral("unzip -q -o"),
+         [](const QString &archive, const QString &out) {
+             return runTool(QStringLiteral("unzip"), {QStringLiteral("-q"), QStringLiteral("-o"), archive,
+                                                      QStringLiteral("-d"), out});
+         },
+         {}},
+        {QStringLiteral("bsdtar -xf"),
+         [](const QString &archive, const QString &out) {
+             return runTool(QStringLiteral("bsdtar"), {QStringLiteral("-xf"), archive, QStringLiteral("-C"), out});
+         },
+         {}},
+    };
+
+    std::printf("archive %s, %.1f MB; output %s; %d runs per tool%s\n", qPrintable(archive),
+                QFileInfo(archive).size() / 1e6, qPrintable(out), runs, quietDebug ? ", debug lines filtered" : "");
+    QPair<int, qint64> expected{-1, -1};
+    // One untimed round warms the page cache for every tool alike.
+    for (int round = -1; round < runs; ++round) {
+        // Rotate the order so no tool always follows the same one.
+        for (int k = 0; k < tools.size(); ++k) {
+            Tool &tool = tools[(k + qMax(round, 0)) % tools.size()];
+            QDir(out).removeRecursively();
+            QDir().mkpath(out);
+            ::sync();
+            QElapsedTimer timer;
+            timer.start();
+            const bool ok = tool.extract(archive, out);
+            const double seconds = timer.nsecsElapsed() / 1e9;
+            const QPair<int, qint64> size = treeSize(out);
+            if (!ok || (expected.first >= 0 && size != expected)) {
+                std::fprintf(stderr, "%s failed or extracted %d files, %lld bytes\n", qPrintable(tool.name),
+                             size.first, size.second);
+                return 1;
+            }
+            expected = size;
+            if (round >= 0)
+                tool.seconds.append(seconds);
+        }
+    }
+    QDir(out).removeRecursively();
+
+    std::printf("extracted %d files, %.1f MB each time\n\n", expected.first, expected.second / 1e6);
+    std::printf("%-24s %10s %10s\n", "tool", "best s", "median s");
+    for (const Tool &tool : tools)
+        std::printf("%-24s %10.3f %10.3f\n", qPrintable(tool.name),
+                    *std::min_element(tool.seconds.begin(), tool.seconds.end()), median(tool.seconds));
+    const double ours = median(tools.at(0).seconds);
+    std::printf("\nextractAll / unzip  (median): %.2f\n", ours / median(tools.at(1).seconds));
+    std::printf("extractAll / bsdtar (median): %.2f\n", ours / median(tools.at(2).seconds));
+    std::printf("log messages formatted and dropped: %d\n", droppedMessages);
+    return 0;
+}

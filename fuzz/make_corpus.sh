@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Writes the seed corpus of fuzz_ziparchive: small archives made by Python's
+# zipfile (through tests/data/zip/zipmaker.py) and two by Info-ZIP zip, whose
+# extra fields (timestamps, Unix ids) take the reader through other paths.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+corpus=fuzz/corpus/fuzz_ziparchive
+mkdir -p "$corpus"
+python3 tests/data/zip/zipmaker.py --fixtures "$corpus"
+
+make() { python3 tests/data/zip/zipmaker.py > /dev/null; }
+make <<JSON
+{"path": "$corpus/nested.zip", "entries": [
+  {"name": "x/"}, {"name": "x/y/z.txt", "repeat": ["deep ", 20]},
+  {"name": "\u00e9t\u00e9/na\u00efve.txt", "text": "utf-8 name"}]}
+JSON
+make <<JSON
+{"path": "$corpus/zip64.zip", "zip64": true, "entries": [
+  {"name": "big.txt", "repeat": ["z", 3000]}, {"name": "s.bin", "random": 64, "method": "stored"}]}
+JSON
+make <<JSON
+{"path": "$corpus/names.zip", "entries": [
+  {"name": "/tmp/maporaextras-fuzz-absolute.txt", "text": "a"}, {"name": "C:/drive.txt", "text": "d"},
+  {"name": "..\\\\back.txt", "text": "b"}, {"name": ":res/r.txt", "text": "r"}, {"name": "..ok/x..y", "text": "ok"}]}
+JSON
+
+tree=$(mktemp -d)
+trap 'rm -rf "$tree"' EXIT
+mkdir -p "$tree/d/e"
+printf 'info-zip text\n' > "$tree/d/a.txt"
+printf 'more\n' > "$tree/d/e/b.txt"
+touch -d '2022-03-31 10:11:12' "$tree/d" "$tree/d/e" "$tree/d/a.txt" "$tree/d/e/b.txt"
+# Info-ZIP stores access times too; one later than the modification time
+# and not in the past is left alone by relatime, so the bytes repeat.
+touch -a -d '2037-12-31 00:00:00' "$tree/d" "$tree/d/e" "$tree/d/a.txt" "$tree/d/e/b.txt"
+rm -f "$corpus/infozip.zip" "$corpus/infozip-extra.zip"
+(cd "$tree" && zip -q -r "$OLDPWD/$corpus/infozip-extra.zip" d/e && zip -q -r -X "$OLDPWD/$corpus/infozip.zip" d)

@@ -1,0 +1,161 @@
+import QtQuick 2.15
+import QtTest 1.2
+import Quil.MaporaExtras 1.1
+
+// The archives come from tests/data/zip/, written by Python's zipfile
+// (tests/data/zip/zipmaker.py --fixtures tests/data/zip):
+//   basic.zip: a/ (folder), a/b.txt (10000 x "b", dated 2021-01-31 13:45:58),
+//              c.txt ("c"), docs/report.tar.gz (500 x "r", deflated), empty.txt
+//   slip.zip:  ../escaped.txt, inside.txt
+TestCase {
+    id: testCase
+    name: "ZipArchive"
+
+    property var root: null
+
+    FileFolder { id: scratch }
+    FileInfo { id: basicFixture; url: Qt.resolvedUrl("../data/zip/basic.zip") }
+    FileInfo { id: slipFixture; url: Qt.resolvedUrl("../data/zip/slip.zip") }
+
+    Component {
+        id: archiveComponent
+        ZipArchive {}
+    }
+
+    SignalSpy { id: progressSpy; signalName: "extractProgress" }
+    SignalSpy { id: errorSpy; signalName: "extractError" }
+    SignalSpy { id: completedSpy; signalName: "extractCompleted" }
+
+    function init() {
+        root = scratch.folder("maporaextras-zip-" + Date.now() + "-" + Math.floor(Math.random() * 1e6))
+        verify(root.makeFolder())
+        verify(root.makePath("out"))
+    }
+
+    function cleanup() {
+        verify(root.removeFolder())
+        root = null
+    }
+
+    function createArchive(path) {
+        var archive = archiveComponent.createObject(testCase, { path: path })
+        for (var spy of [progressSpy, errorSpy, completedSpy]) {
+            spy.clear()
+            spy.target = archive
+        }
+        return archive
+    }
+
+    // CRC-32 as ZIP defines it, computed here independently of zlib.
+    function crc32(text) {
+        var crc = 0xffffffff
+        for (var i = 0; i < text.length; ++i) {
+            crc ^= text.charCodeAt(i)
+            for (var bit = 0; bit < 8; ++bit)
+                crc = (crc & 1) ? (crc >>> 1) ^ 0xedb88320 : crc >>> 1
+        }
+        return (crc ^ 0xffffffff) >>> 0
+    }
+
+    function test_listingOpensLazily() {
+        var archive = createArchive(basicFixture.filePath)
+        compare(archive.path, basicFixture.filePath)
+        verify(!archive.isOpen, "setting the path opens nothing")
+        compare(archive.fileNames, ["a/b.txt", "c.txt", "docs/report.tar.gz", "empty.txt"])
+        compare(archive.folderNames, ["a"])
+        verify(archive.isOpen)
+        archive.destroy()
+    }
+
+    function test_lookup_data() {
+        return [
+            { tag: "exact name", name: "a/b.txt", caseSensitive: false, found: true },
+            { tag: "other case, insensitive", name: "A/B.TXT", caseSensitive: false, found: true },
+            { tag: "other case, sensitive", name: "A/B.TXT", caseSensitive: true, found: false },
+            { tag: "folder entry", name: "a/", caseSensitive: true, found: true },
+            { tag: "missing", name: "nothing.txt", caseSensitive: false, found: false }
+        ]
+    }
+
+    function test_lookup(data) {
+        var archive = createArchive(basicFixture.filePath)
+        archive.caseSensitive = data.caseSensitive
+        compare(archive.exists(data.name), data.found)
+        var info = archive.fileInfo(data.name)
+        compare(info !== null, data.found)
+        if (info !== null)
+            compare(info.filePath, data.name, "the name as asked for, not as stored")
+        archive.destroy()
+    }
+
+    function test_fileInfoFields() {
+        var archive = createArchive(basicFixture.filePath)
+        var report = archive.fileInfo("docs/report.tar.gz")
+        var dated = archive.fileInfo("a/b.txt")
+        var top = archive.fileInfo("c.txt")
+        archive.destroy()
+        wait(0)
+
+        compare(report.size, "500")
+        verify(Number(report.compressedSize) > 0 && Number(report.compressedSize) < 500,
+               "deflated: " + report.compressedSize)
+        compare(report.path, "docs")
+        compare(report.fileName, "report.tar.gz")
+        compare(report.suffix, "gz")
+        compare(report.crc, crc32("r".repeat(500)))
+        compare(top.path, ".")
+        compare(top.crc, crc32("c"))
+        compare(top.size, top.compressedSize, "stored")
+        var modified = dated.lastModified
+        compare([modified.getFullYear(), modified.getMonth() + 1, modified.getDate()], [2021, 1, 31])
+        compare([modified.getHours(), modified.getMinutes(), modified.getSeconds()], [13, 45, 58])
+    }
+
+    function test_zipFileInfoIsUncreatable() {
+        var message = ""
+        try {
+            Qt.createQmlObject("import Quil.MaporaExtras 1.1; ZipFileInfo {}", testCase, "uncreatable")
+        } catch (e) {
+            message = e.qmlErrors[0].message
+        }
+        compare(message, "The Quil Mapora Extras type ZipFileInfo is not creatable")
+    }
+
+    function test_extractProgress_data() {
+        return [
+            { tag: "10000 bytes", name: "a/b.txt", percents: [0, 40.96, 81.92, 100], size: 10000 },
+            { tag: "empty entry", name: "empty.txt", percents: [100], size: 0 }
+        ]
+    }
+
+    function test_extractProgress(data) {
+        var archive = createArchive(basicFixture.filePath)
+        var output = root.filePath("out/extracted")
+        verify(archive.extractFile(data.name, output))
+        compare(progressSpy.count, data.percents.length)
+        for (var i = 0; i < data.percents.length; ++i) {
+            var args = progressSpy.signalArguments[i]
+            compare(args[0], data.name)
+            compare(args[1], output)
+            fuzzyCompare(args[2], data.percents[i], 1e-9)
+        }
+        compare(errorSpy.count, 0)
+        compare(completedSpy.count, 0, "only extractAll completes")
+        compare(root.fileInfo("out/extracted").size, String(data.size))
+        archive.destroy()
+    }
+
+    function test_extractAllSkipsEntriesOutsideTarget() {
+        var target = root.folder("out")
+        var archive = createArchive(slipFixture.filePath)
+        verify(archive.extractAll(target.path))
+        compare(errorSpy.count, 1)
+        compare(errorSpy.signalArguments[0][0], "../escaped.txt")
+        compare(errorSpy.signalArguments[0][2], ZipArchive.ParameterError)
+        compare(completedSpy.count, 1)
+        compare(target.fileNames(), ["inside.txt"])
+        compare(target.readTextFile("inside.txt"), "inside")
+        verify(!root.fileExists("escaped.txt"))
+        archive.destroy()
+    }
+}
