@@ -51,7 +51,8 @@ Pane {
             ScrollBar.vertical: ScrollBar {}
             delegate: ItemDelegate {
                 width: list.width
-                text: (modelData.isFolder ? "\ud83d\udcc1 " : "\ud83d\udcc4 ") + modelData.name
+                text: modelData.isFolder ? modelData.name + "/" : modelData.name
+                font.bold: modelData.isFolder
                 highlighted: !modelData.isFolder && pane.folder.filePath(modelData.name) === pane.selectedPath
                 onClicked: modelData.isFolder ? pane.folderEntered(modelData.name)
                                               : pane.fileSelected(pane.folder.filePath(modelData.name))

@@ -30,11 +30,16 @@ ColumnLayout {
         onExtractError: errors.append({ name: fileName, output: outputFileName, result: result })
     }
 
+    FileFolder { id: outputFolder }
+
     // Extracts every entry below outputPath; true when the archive could be read.
     function extractAll(outputPath) {
         errors.clear()
         extractedCount = 0
         busy = true
+        // Entries at the top of the archive need the output folder itself.
+        outputFolder.path = outputPath
+        outputFolder.makeFolder()
         var ok = archive.extractAll(outputPath)
         busy = false
         return ok

@@ -10,6 +10,8 @@
 #include <QImage>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
+#include <QQuickItem>
+#include <QQuickItemGrabResult>
 #include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -44,17 +46,29 @@ public:
     Q_INVOKABLE void finish(bool ok)
     {
         QTimer::singleShot(200, this, [this, ok] {
-            const QImage image = window ? window->grabWindow() : QImage();
-            const bool saved = !image.isNull() && image.save(m_screenshot, "PNG");
-            if (saved)
-                report(QStringLiteral("screenshot: ") + m_screenshot);
-            else
-                std::fprintf(stderr, "could not save the screenshot to %s\n", qPrintable(m_screenshot));
-            QCoreApplication::exit(ok && saved ? 0 : 1);
+            // The item grab renders through the scene graph the window uses,
+            // the software one included.
+            m_grab = window ? window->contentItem()->grabToImage() : QSharedPointer<QQuickItemGrabResult>();
+            if (!m_grab) {
+                done(ok, false);
+                return;
+            }
+            connect(m_grab.data(), &QQuickItemGrabResult::ready, this,
+                    [this, ok] { done(ok, m_grab->image().save(m_screenshot, "PNG")); });
         });
     }
 
 private:
+    void done(bool ok, bool saved)
+    {
+        if (saved)
+            report(QStringLiteral("screenshot: ") + m_screenshot);
+        else
+            std::fprintf(stderr, "could not save the screenshot to %s\n", qPrintable(m_screenshot));
+        QCoreApplication::exit(ok && saved ? 0 : 1);
+    }
+
+    QSharedPointer<QQuickItemGrabResult> m_grab;
     bool m_active;
     QString m_samples;
     QString m_output;
@@ -71,8 +85,11 @@ bool hasDisplay()
 int main(int argc, char *argv[])
 {
     const bool offscreen = !hasDisplay() || qgetenv("QT_QPA_PLATFORM") == "offscreen";
-    if (offscreen)
+    if (offscreen) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The offscreen platform has no OpenGL: render with the software scene graph.
+        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+    }
 
     QGuiApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Quil"));
