@@ -20,12 +20,11 @@ ColumnLayout {
         onExtractProgress: {
             progress.value = percent / 100
             current.text = fileName
-            if (percent === 100) {
+            // Extraction runs inside the call. Letting events run here (for
+            // example with System.wait) would let the entry list query the
+            // same archive and move its reading position mid-extraction.
+            if (percent === 100)
                 pane.extractedCount++
-                // Extraction runs inside the call: let the window repaint
-                // between entries.
-                System.wait(0)
-            }
         }
         onExtractError: errors.append({ name: fileName, output: outputFileName, result: result })
     }

@@ -61,6 +61,8 @@ public:
 private:
     void done(bool ok, bool saved)
     {
+        // The grab holds its item; release it while the window still exists.
+        m_grab.reset();
         if (saved)
             report(QStringLiteral("screenshot: ") + m_screenshot);
         else

@@ -45,12 +45,12 @@ ApplicationWindow {
         }
     }
 
-    SplitView {
+    RowLayout {
         anchors.fill: parent
 
         FolderPane {
             id: folderPane
-            SplitView.preferredWidth: 340
+            Layout.preferredWidth: 340; Layout.fillHeight: true
             folder: window.folder
             nameFilter: filterField.text
             selectedPath: window.selectedPath
@@ -60,7 +60,7 @@ ApplicationWindow {
 
         DetailsPane {
             id: details
-            SplitView.fillWidth: true
+            Layout.fillWidth: true; Layout.fillHeight: true
             filePath: window.selectedPath
         }
     }

@@ -2,11 +2,14 @@
 # Installs the build into a temporary prefix, imports the module from there in
 # a QML engine, and builds and runs a native host against the installed
 # CMake package.
-#   run.sh <build dir> <source dir of this test> <extra C++ flags>
+#   run.sh <build dir> <source dir of this test> <extra C++ flags> <runtimes to preload>
 set -euo pipefail
 build=$1
 here=$2
 cxxflags=${3:-}
+# The qml tool is not instrumented: a sanitizer build's plugin needs the
+# sanitizer runtimes loaded first.
+preload=${4:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -18,7 +21,8 @@ importdir=${qmldir%/Quil/MaporaExtras}
 echo "installed module: $qmldir"
 
 # The qml tool exits non-zero when the root object is no window; the log tells.
-QT_QPA_PLATFORM=offscreen /usr/lib/qt5/bin/qml -I "$importdir" "$here/import.qml" > "$work/qml.log" 2>&1 || true
+env QT_QPA_PLATFORM=offscreen ${preload:+LD_PRELOAD=$preload ASAN_OPTIONS=detect_leaks=0} \
+    /usr/lib/qt5/bin/qml -I "$importdir" "$here/import.qml" > "$work/qml.log" 2>&1 || true
 grep -q "installed module works" "$work/qml.log" || { cat "$work/qml.log"; exit 1; }
 
 cmake -S "$here/consumer" -B "$work/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" \
