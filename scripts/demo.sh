@@ -1,14 +1,11 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds the module and starts the example that
-# imports it. Without a display it runs offscreen and prints what it found.
+# Installs the dependencies, builds the module and starts the explorer example.
+# With a display it opens a window; without one it renders offscreen, runs
+# its tour over the sample ZIP and JPEG and prints the screenshot's path.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build --parallel "$(nproc)"
-
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    export QT_QPA_PLATFORM=offscreen
-fi
-exec /usr/lib/qt5/bin/qml -I build/qml examples/hello/main.qml
+exec build/examples/explorer/maporaextras-explorer "$@"

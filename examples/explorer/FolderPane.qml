@@ -1,0 +1,67 @@
+import QtQuick 2.15
+import QtQuick.Controls 2.15
+import QtQuick.Layouts 1.15
+import Quil.MaporaExtras 1.1
+
+// The folders and files of one FileFolder, folders first.
+Pane {
+    id: pane
+
+    property FileFolder folder
+    property string nameFilter: ""
+    property string selectedPath: ""
+    property int revision: 0
+
+    signal fileSelected(string path)
+    signal folderEntered(string name)
+
+    // Re-read whenever the folder moves, the filter changes or on request.
+    readonly property var entries: {
+        revision
+        if (!folder || !folder.exists)
+            return []
+        var filter = nameFilter.length > 0 ? nameFilter.split(/[ ;,]+/) : "*"
+        var list = folder.folderNames().map(function (name) { return { name: name, isFolder: true } })
+        return list.concat(folder.fileNames(filter).map(function (name) { return { name: name, isFolder: false } }))
+    }
+    Connections {
+        target: pane.folder
+        function onPathChanged() { pane.revision++ }
+    }
+
+    ColumnLayout {
+        anchors.fill: parent
+
+        RowLayout {
+            Label {
+                Layout.fillWidth: true
+                text: folder ? folder.folderName || folder.path : ""
+                font.bold: true
+                elide: Text.ElideMiddle
+            }
+            ToolButton { text: "\u21bb"; onClicked: pane.revision++ }
+        }
+
+        ListView {
+            id: list
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            clip: true
+            model: pane.entries
+            ScrollBar.vertical: ScrollBar {}
+            delegate: ItemDelegate {
+                width: list.width
+                text: modelData.isFolder ? modelData.name + "/" : modelData.name
+                font.bold: modelData.isFolder
+                highlighted: !modelData.isFolder && pane.folder.filePath(modelData.name) === pane.selectedPath
+                onClicked: modelData.isFolder ? pane.folderEntered(modelData.name)
+                                              : pane.fileSelected(pane.folder.filePath(modelData.name))
+            }
+        }
+
+        Label {
+            text: pane.entries.length + " entries"
+            opacity: 0.7
+        }
+    }
+}

@@ -1,0 +1,96 @@
+import QtQuick 2.15
+import QtQuick.Controls 2.15
+import QtQuick.Layouts 1.15
+import Quil.MaporaExtras 1.1
+
+// A folder browser on FileFolder with details from FileInfo, the entries of
+// ZIP archives (ZipArchive, ZipFileInfo) and the EXIF data of JPEG files
+// (ExifInfo), and a status line from System.
+ApplicationWindow {
+    id: window
+    width: 1180
+    height: 720
+    visible: true
+    title: "Quil.MaporaExtras Explorer"
+
+    // The folder being browsed. It starts in the user's home folder.
+    property FileFolder folder: System.userHomeFolder
+    property string selectedPath: ""
+
+    header: ToolBar {
+        RowLayout {
+            anchors.fill: parent
+            anchors.leftMargin: 6
+            anchors.rightMargin: 6
+            ToolButton {
+                text: "\u2191 Up"
+                onClicked: if (window.folder.cdUp()) window.selectedPath = ""
+            }
+            ToolButton {
+                text: "Home"
+                onClicked: { window.folder.path = "~"; window.selectedPath = "" }
+            }
+            TextField {
+                id: pathField
+                Layout.fillWidth: true
+                text: window.folder.path
+                // Path variables work here: try $TEMP or ~/Documents.
+                onAccepted: window.folder.path = text
+            }
+            TextField {
+                id: filterField
+                Layout.preferredWidth: 180
+                placeholderText: "Name filter, e.g. *.jpg"
+            }
+        }
+    }
+
+    RowLayout {
+        anchors.fill: parent
+
+        FolderPane {
+            id: folderPane
+            Layout.preferredWidth: 340; Layout.fillHeight: true
+            folder: window.folder
+            nameFilter: filterField.text
+            selectedPath: window.selectedPath
+            onFileSelected: window.selectedPath = path
+            onFolderEntered: if (window.folder.cd(name)) window.selectedPath = ""
+        }
+
+        DetailsPane {
+            id: details
+            Layout.fillWidth: true; Layout.fillHeight: true
+            filePath: window.selectedPath
+        }
+    }
+
+    footer: StatusLine {}
+
+    // Without a display the explorer shows what it does on its samples:
+    // it opens the sample ZIP, extracts it, opens the sample JPEG and reports.
+    Timer {
+        id: tourTimer
+        interval: 50
+        onTriggered: window.runTour()
+    }
+    Component.onCompleted: if (tour.active) tourTimer.start()
+
+    function runTour() {
+        folder.path = tour.samples
+        tour.report("folder: " + folder.path + " holds " + folder.fileNames().join(", "))
+
+        selectedPath = folder.filePath("sample.zip")
+        var extracted = details.zip.extractAll(tour.output + "/sample")
+        tour.report("zip: " + details.zip.entryCount + " entries, " + details.zip.extractedCount
+                    + " extracted, " + details.zip.errorCount + " errors")
+
+        selectedPath = folder.filePath("sample.jpg")
+        var exif = details.exif
+        tour.report("exif: " + (exif.valid ? "valid" : "invalid") + ", " + exif.tagCount + " tags")
+        tour.report("gps: latitude " + exif.latitude.toFixed(6) + " longitude " + exif.longitude.toFixed(6)
+                    + " altitude " + exif.altitude)
+        tour.finish(extracted && details.zip.extractedCount > 0 && details.zip.errorCount === 0
+                    && !isNaN(exif.latitude) && !isNaN(exif.longitude))
+    }
+}
