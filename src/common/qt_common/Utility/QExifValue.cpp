@@ -296,21 +296,9 @@ QVector<quint32> QExifValue::toLongVector() const
 
 qint32 QExifValue::toSignedLong() const
 {
-    const QExifValuePrivate *const pd = payload();
-    if (pd->count != 1)
-        return 0;
-    switch (pd->type) {
-    case Byte:
-        return static_cast<const QExifByteValuePrivate *>(pd)->value.at(0);
-    case Short:
-        return static_cast<const QExifShortValuePrivate *>(pd)->value.at(0);
-    case SignedLong:
-        return static_cast<const QExifSignedLongValuePrivate *>(pd)->value.at(0);
-    case Long:
-        return qint32(static_cast<const QExifLongValuePrivate *>(pd)->value.at(0));
-    default:
-        return 0;
-    }
+    // The element toLong() answers for, read as signed: BYTE and SHORT values
+    // fit either way, a LONG bit pattern is reinterpreted.
+    return qint32(toLong());
 }
 
 QVector<qint32> QExifValue::toSignedLongVector() const
