@@ -38,6 +38,7 @@ private slots:
     void extractAll_createsNestedFoldersAndCompletes();
     void extractAll_refusesEntriesOutsideTarget_data();
     void extractAll_refusesEntriesOutsideTarget();
+    void extractAll_survivesLookupsFromItsSignals();
     void extractAll_keepsNamesThatOnlyLookLikeParents();
     void extract_corruptEntryIsReported_data();
     void extract_corruptEntryIsReported();
@@ -384,6 +385,34 @@ void tst_ZipArchive::extractAll_createsNestedFoldersAndCompletes()
     QVERIFY(zip.extractAll(m_dir->filePath(QStringLiteral("missing"))));
     QCOMPARE(completedSpy.count(), 2);
     QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("missing"))));
+}
+
+void tst_ZipArchive::extractAll_survivesLookupsFromItsSignals()
+{
+    QVERIFY(!makeArchive(archivePath(), {entry("a.txt", "a"), entry("b.txt", "b"), entry("c/d.txt", "d"),
+                                         entry("e.txt", "e")})
+                 .isEmpty());
+    TkZipArchive zip;
+    zip.setPath(archivePath());
+    // A QML list that shows the entries asks for them while extraction runs.
+    connect(&zip, &TkZipArchive::extractProgress, &zip, [&zip] {
+        QScopedPointer<TkZipFileInfo> info(zip.fileInfo(QStringLiteral("a.txt")));
+        zip.exists(QStringLiteral("e.txt"));
+    });
+    QVERIFY(QDir().mkpath(outPath()));
+    QVERIFY(zip.extractAll(outPath()));
+    QCOMPARE(filesBelow(outPath()), (QStringList{"a.txt", "b.txt", "c", "c/d.txt", "e.txt"}));
+
+    // Closing the archive from a signal ends the extraction without touching
+    // the released handle.
+    TkZipArchive closing;
+    closing.setPath(archivePath());
+    connect(&closing, &TkZipArchive::extractProgress, &closing, [&closing] { closing.close(); });
+    QSignalSpy completedSpy(&closing, &TkZipArchive::extractCompleted);
+    MessageCapture capture;
+    QVERIFY(closing.extractAll(m_dir->filePath(QStringLiteral("out2"))));
+    QCOMPARE(completedSpy.count(), 1);
+    QVERIFY(capture.contains(QtWarningMsg, QStringLiteral("Archive closed during extraction:")));
 }
 
 void tst_ZipArchive::extractAll_refusesEntriesOutsideTarget_data()

@@ -20,9 +20,8 @@ ColumnLayout {
         onExtractProgress: {
             progress.value = percent / 100
             current.text = fileName
-            // Extraction runs inside the call. Letting events run here (for
-            // example with System.wait) would let the entry list query the
-            // same archive and move its reading position mid-extraction.
+            // Extraction runs inside the extractAll() call; the window shows
+            // the final state when it returns.
             if (percent === 100)
                 pane.extractedCount++
         }

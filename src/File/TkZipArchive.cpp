@@ -231,7 +231,19 @@ bool TkZipArchive::extractAll(const QString &outputPath)
         const QString folder = QFileInfo(name).path();
         if (!folder.isEmpty() && folder != QLatin1String(".") && folder != madeFolder && dir.mkpath(folder))
             madeFolder = folder;
+        // The signals of the extraction reach QML code that may look up
+        // entries of this same archive, which moves minizip's current entry:
+        // come back to this one before going on to the next.
+        const unzFile reader = m_reader;
+        unz64_file_pos position;
+        const bool remembered = unzGetFilePos64(reader, &position) == UNZ_OK;
         extractCurrentFile(output);
+        if (m_reader != reader) {
+            qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Archive closed during extraction:" << m_path;
+            break;
+        }
+        if (remembered)
+            unzGoToFilePos64(m_reader, &position);
     }
     emit extractCompleted();
     return true;
