@@ -102,11 +102,20 @@ private:
             }
             if (length == 0)
                 break;
-            int remaining = int(length);
-            for (auto *header = reinterpret_cast<struct nlmsghdr *>(buffer); NLMSG_OK(header, remaining);
-                 header = NLMSG_NEXT(header, remaining)) {
+            // Walk the messages of the datagram, trusting no length beyond it.
+            size_t remaining = size_t(length);
+            const char *cursor = buffer;
+            while (remaining >= sizeof(struct nlmsghdr)) {
+                const auto *header = reinterpret_cast<const struct nlmsghdr *>(cursor);
+                if (header->nlmsg_len < sizeof(struct nlmsghdr) || header->nlmsg_len > remaining)
+                    break;
                 if (isLinkOrAddressMessage(header->nlmsg_type))
                     changed = true;
+                const size_t step = NLMSG_ALIGN(header->nlmsg_len);
+                if (step >= remaining)
+                    break;
+                cursor += step;
+                remaining -= step;
             }
         }
         if (changed)
