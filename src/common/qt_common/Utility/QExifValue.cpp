@@ -43,6 +43,26 @@ const Payload *payloadOf(const QExifValuePrivate *d, QExifValue::Type type)
     return d->type == type ? static_cast<const Payload *>(d) : nullptr;
 }
 
+// All elements of a value of one type; empty for any other type.
+template <typename Payload>
+decltype(Payload::value) elementsOf(const QExifValuePrivate *d, QExifValue::Type type)
+{
+    if (const auto *p = payloadOf<Payload>(d, type))
+        return p->value;
+    return decltype(Payload::value)();
+}
+
+// The one element of a single-element value of one type; zero otherwise.
+template <typename Payload>
+typename decltype(Payload::value)::value_type singleOf(const QExifValuePrivate *d, QExifValue::Type type)
+{
+    if (d->count == 1) {
+        if (const auto *p = payloadOf<Payload>(d, type))
+            return p->value.at(0);
+    }
+    return typename decltype(Payload::value)::value_type();
+}
+
 } // namespace
 
 QExifValuePrivate::~QExifValuePrivate() = default;
@@ -231,19 +251,12 @@ QExifValue::CharacterCode QExifValue::characterCode() const
 
 quint8 QExifValue::toByte() const
 {
-    const QExifValuePrivate *const pd = payload();
-    if (pd->count == 1) {
-        if (const auto *p = payloadOf<QExifByteValuePrivate>(pd, Byte))
-            return p->value.at(0);
-    }
-    return 0;
+    return singleOf<QExifByteValuePrivate>(payload(), Byte);
 }
 
 QVector<quint8> QExifValue::toByteVector() const
 {
-    if (const auto *p = payloadOf<QExifByteValuePrivate>(payload(), Byte))
-        return p->value;
-    return QVector<quint8>();
+    return elementsOf<QExifByteValuePrivate>(payload(), Byte);
 }
 
 quint16 QExifValue::toShort() const
@@ -263,9 +276,7 @@ quint16 QExifValue::toShort() const
 
 QVector<quint16> QExifValue::toShortVector() const
 {
-    if (const auto *p = payloadOf<QExifShortValuePrivate>(payload(), Short))
-        return p->value;
-    return QVector<quint16>();
+    return elementsOf<QExifShortValuePrivate>(payload(), Short);
 }
 
 quint32 QExifValue::toLong() const
@@ -289,9 +300,7 @@ quint32 QExifValue::toLong() const
 
 QVector<quint32> QExifValue::toLongVector() const
 {
-    if (const auto *p = payloadOf<QExifLongValuePrivate>(payload(), Long))
-        return p->value;
-    return QVector<quint32>();
+    return elementsOf<QExifLongValuePrivate>(payload(), Long);
 }
 
 qint32 QExifValue::toSignedLong() const
@@ -303,43 +312,27 @@ qint32 QExifValue::toSignedLong() const
 
 QVector<qint32> QExifValue::toSignedLongVector() const
 {
-    if (const auto *p = payloadOf<QExifSignedLongValuePrivate>(payload(), SignedLong))
-        return p->value;
-    return QVector<qint32>();
+    return elementsOf<QExifSignedLongValuePrivate>(payload(), SignedLong);
 }
 
 RationalU32 QExifValue::toRational() const
 {
-    const QExifValuePrivate *const pd = payload();
-    if (pd->count == 1) {
-        if (const auto *p = payloadOf<QExifRationalValuePrivate>(pd, Rational))
-            return p->value.at(0);
-    }
-    return RationalU32();
+    return singleOf<QExifRationalValuePrivate>(payload(), Rational);
 }
 
 QVector<RationalU32> QExifValue::toRationalVector() const
 {
-    if (const auto *p = payloadOf<QExifRationalValuePrivate>(payload(), Rational))
-        return p->value;
-    return QVector<RationalU32>();
+    return elementsOf<QExifRationalValuePrivate>(payload(), Rational);
 }
 
 RationalS32 QExifValue::toSignedRational() const
 {
-    const QExifValuePrivate *const pd = payload();
-    if (pd->count == 1) {
-        if (const auto *p = payloadOf<QExifSignedRationalValuePrivate>(pd, SignedRational))
-            return p->value.at(0);
-    }
-    return RationalS32();
+    return singleOf<QExifSignedRationalValuePrivate>(payload(), SignedRational);
 }
 
 QVector<RationalS32> QExifValue::toSignedRationalVector() const
 {
-    if (const auto *p = payloadOf<QExifSignedRationalValuePrivate>(payload(), SignedRational))
-        return p->value;
-    return QVector<RationalS32>();
+    return elementsOf<QExifSignedRationalValuePrivate>(payload(), SignedRational);
 }
 
 QByteArray QExifValue::toByteArray() const
