@@ -1,5 +1,7 @@
 // Times ZipArchive.extractAll against Info-ZIP unzip and bsdtar on the same
-// archive in the same run, and prints the ratios.
+// archive in the same run, and prints the ratios; then times 1000 lookups
+// (exists and fileInfo) of names spread over the archive, with and without
+// case.
 //
 //   bench_ziparchive [--runs N] [--quiet-debug] [--out FOLDER]
 //
@@ -16,6 +18,7 @@
 // rules would.
 
 #include "TkZipArchive.h"
+#include "TkZipFileInfo.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -172,5 +175,34 @@ int main(int argc, char *argv[])
     std::printf("\nextractAll / unzip  (median): %.2f\n", ours / median(tools.at(1).seconds));
     std::printf("extractAll / bsdtar (median): %.2f\n", ours / median(tools.at(2).seconds));
     std::printf("log messages formatted and dropped: %d\n", droppedMessages);
+
+    // Lookups: every 20th name, other case for the case-insensitive round,
+    // 1000 of each call.
+    TkZipArchive zip;
+    zip.setPath(archive);
+    const QStringList names = zip.fileNames() + zip.folderNames();
+    QStringList probes;
+    for (int i = 0; probes.size() < 1000; i = (i + 20) % names.size())
+        probes.append(names.at(i));
+    std::printf("\n%d entries; 1000 lookups of each kind (median of %d rounds):\n", names.size(), runs);
+    for (bool caseSensitive : {true, false}) {
+        zip.setCaseSensitive(caseSensitive);
+        QVector<double> existsMs;
+        QVector<double> infoMs;
+        int found = 0;
+        for (int round = 0; round < runs; ++round) {
+            QElapsedTimer timer;
+            timer.start();
+            for (const QString &name : qAsConst(probes))
+                found += zip.exists(caseSensitive ? name : name.toUpper());
+            existsMs.append(timer.nsecsElapsed() / 1e6);
+            timer.restart();
+            for (const QString &name : qAsConst(probes))
+                delete zip.fileInfo(caseSensitive ? name : name.toUpper());
+            infoMs.append(timer.nsecsElapsed() / 1e6);
+        }
+        std::printf("  %-17s exists %.3f ms, fileInfo %.3f ms (%d found)\n",
+                    caseSensitive ? "case-sensitive:" : "ignoring case:", median(existsMs), median(infoMs), found);
+    }
     return 0;
 }

@@ -13,7 +13,7 @@ packages=(
     qml-module-qtquick-window2 qml-module-qtquick-layouts
     qml-module-qtquick-controls2 qml-module-qt-labs-folderlistmodel
     # ZIP support
-    libminizip-dev zlib1g-dev
+    libzip-dev zlib1g-dev
     # peers used by tests and benchmarks
     python3 zip unzip libarchive-tools libimage-exiftool-perl
     libexif-dev libexiv2-dev iproute2 util-linux

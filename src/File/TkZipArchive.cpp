@@ -3,36 +3,91 @@
 #include "FileUtility.h"
 #include "MaporaExtrasLogging.h"
 #include "TkZipFileInfo.h"
+#include "ZipPlatform.h"
+#include "ZipReader.h"
+#include "ZipWriter.h"
 
-#include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
-#include <cstring>
+#include <zip.h>
+#include <zlib.h>
 
 using Extras::FileUtility;
 
+// Receives what the extraction of one entry reports.
+class TkZipArchive::ExtractObserver
+{
+public:
+    virtual ~ExtractObserver() = default;
+    virtual void progress(const QString &name, const QString &output, double percent) = 0;
+    virtual void error(const QString &name, const QString &output, Result result) = 0;
+};
+
 namespace {
 
-// Entries and source files are streamed through one buffer of this size;
-// progress is signalled once per buffer.
-constexpr int BufferSize = 4096;
-// Room for an entry name read from the archive.
-constexpr int NameBufferSize = 1024;
+// Progress is reported once per this many bytes, however large the blocks
+// that are read and written.
+constexpr int ProgressStep = 4096;
 
-// unzLocateFile modes. Debian's minizip compares case-sensitively in its
-// default mode 0, so the case-insensitive lookup asks for mode 2 explicitly.
-constexpr int CaseSensitiveLookup = 1;
-constexpr int CaseInsensitiveLookup = 2;
-
-// A name buffer filled by minizip is NUL-terminated only when the name is
-// shorter than the buffer.
-QString decodedName(const char *buffer)
+// Delivers the reports as the object's signals, during the call.
+class SignalObserver : public TkZipArchive::ExtractObserver
 {
-    return QString::fromUtf8(buffer, int(qstrnlen(buffer, NameBufferSize)));
+public:
+    explicit SignalObserver(TkZipArchive *archive)
+        : m_archive(archive)
+    {
+    }
+    void progress(const QString &name, const QString &output, double percent) override
+    {
+        emit m_archive->extractProgress(name, output, percent);
+    }
+    void error(const QString &name, const QString &output, TkZipArchive::Result result) override
+    {
+        emit m_archive->extractError(name, output, result);
+    }
+
+private:
+    TkZipArchive *m_archive;
+};
+
+TkZipArchive::Result resultOf(const ZipReader::Error &error)
+{
+    using Result = TkZipArchive::Result;
+    switch (error.zip) {
+    case ZIP_ER_CRC:
+        return Result::CrcError;
+    case ZIP_ER_ZLIB:
+        // zlib's own status, as callers have always been given it.
+        return error.system < 0 ? Result(error.system) : Result::BadZipFile;
+    case ZIP_ER_COMPRESSED_DATA:
+        return Result(Z_DATA_ERROR);
+    case ZIP_ER_READ:
+    case ZIP_ER_SEEK:
+    case ZIP_ER_TELL:
+    case ZIP_ER_OPEN:
+    case ZIP_ER_WRITE:
+    case ZIP_ER_CLOSE:
+        return Result::ErrNo;
+    case ZIP_ER_EOF:
+    case ZIP_ER_INCONS:
+    case ZIP_ER_NOZIP:
+    case ZIP_ER_MULTIDISK:
+    case ZIP_ER_COMPNOTSUPP:
+        return Result::BadZipFile;
+    // No password can be given: an encrypted entry cannot be read.
+    case ZIP_ER_ENCRNOTSUPP:
+    case ZIP_ER_NOPASSWD:
+    case ZIP_ER_WRONGPASSWD:
+        return Result::ParameterError;
+    default:
+        return Result::InternalError;
+    }
 }
 
 // Whether extracting an entry of this name below a folder could write
-// outside it: absolute names, drive letters and ".." segments.
+// outside it: absolute names, drive letters and ".." segments. Also used
+// for the names given to new entries.
 bool leavesFolder(const QString &entryName)
 {
     if (entryName.startsWith(QLatin1Char('/')) || entryName.startsWith(QLatin1Char('\\')))
@@ -56,6 +111,21 @@ bool leavesFolder(const QString &entryName)
     }
     return false;
 }
+
+// Sets a flag for the length of a scope.
+class FlagGuard
+{
+public:
+    explicit FlagGuard(bool &flag)
+        : m_flag(flag)
+    {
+        m_flag = true;
+    }
+    ~FlagGuard() { m_flag = false; }
+
+private:
+    bool &m_flag;
+};
 
 } // namespace
 
@@ -108,30 +178,20 @@ bool TkZipArchive::isOpen() const
 
 QStringList TkZipArchive::fileNames()
 {
-    return entryNames(false);
+    if (!zrOpen()) {
+        qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "ZIP not open" << m_path;
+        return QStringList();
+    }
+    return m_reader->fileNames();
 }
 
 QStringList TkZipArchive::folderNames()
 {
-    return entryNames(true);
-}
-
-QStringList TkZipArchive::entryNames(bool folders)
-{
-    QStringList names;
     if (!zrOpen()) {
         qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "ZIP not open" << m_path;
-        return names;
+        return QStringList();
     }
-    for (bool positioned = gotoFirstFile(); positioned; positioned = gotoNextFile()) {
-        const QString name = currentFileName();
-        const bool isFolder = name.endsWith(QLatin1Char('/'));
-        if (folders && isFolder)
-            names.append(name.left(name.size() - 1));
-        else if (!folders && !isFolder)
-            names.append(name);
-    }
-    return names;
+    return m_reader->folderNames();
 }
 
 void TkZipArchive::close()
@@ -143,17 +203,19 @@ void TkZipArchive::close()
 void TkZipArchive::closeReader()
 {
     if (m_reader) {
-        unzClose(m_reader);
-        m_reader = nullptr;
+        m_reader.reset();
+        ++m_generation;
     }
 }
 
 void TkZipArchive::closeWriter()
 {
-    if (m_writer) {
-        zipClose(m_writer, nullptr);
-        m_writer = nullptr;
-    }
+    if (!m_writer)
+        return;
+    const std::unique_ptr<ZipWriter> writer = std::move(m_writer);
+    QString reason;
+    if (!writer->finish(&reason))
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to write:" << m_path << reason;
 }
 
 bool TkZipArchive::zrOpen()
@@ -164,14 +226,24 @@ bool TkZipArchive::zrOpen()
     // A missing file is an ordinary state of the object, not worth a warning.
     if (m_path.isEmpty() || !QFileInfo::exists(m_path))
         return false;
-    closeReader();
-    const QByteArray localPath = m_path.toLocal8Bit();
-    m_reader = unzOpen64(localPath.constData());
-    if (!m_reader) {
-        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to open:" << m_path;
+    QString reason;
+    std::unique_ptr<ZipReader> reader = ZipReader::open(m_path, &reason);
+    if (!reader) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to open:" << m_path << reason;
         return false;
     }
+    m_reader = std::move(reader);
     return true;
+}
+
+int TkZipArchive::locateFile(const QString &fileName, bool caseSensitive)
+{
+    if (!m_reader)
+        return -1;
+    const int index = m_reader->indexOf(fileName, caseSensitive);
+    if (index < 0)
+        qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "File not found:" << fileName;
+    return index;
 }
 
 bool TkZipArchive::exists(const QString &fileName)
@@ -180,7 +252,7 @@ bool TkZipArchive::exists(const QString &fileName)
         qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "ZIP not open" << m_path;
         return false;
     }
-    return locateFile(fileName, m_caseSensitive);
+    return locateFile(fileName, m_caseSensitive) >= 0;
 }
 
 TkZipFileInfo *TkZipArchive::fileInfo(const QString &fileName)
@@ -189,215 +261,196 @@ TkZipFileInfo *TkZipArchive::fileInfo(const QString &fileName)
         qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "ZIP not open" << m_path;
         return nullptr;
     }
-    if (!locateFile(fileName, m_caseSensitive)) {
+    const int index = locateFile(fileName, m_caseSensitive);
+    if (index < 0) {
         qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "File not found" << fileName;
         return nullptr;
     }
-    return new TkZipFileInfo(fileName, currentFileInfo(), nullptr);
+    return new TkZipFileInfo(fileName, m_reader->entry(index).record, nullptr);
+}
+
+bool TkZipArchive::refuseNestedExtraction(const char *function) const
+{
+    // A signal handler of a running extraction must not start another one
+    // on the same object: it would interleave with the entry being written.
+    if (!m_extracting)
+        return false;
+    qCWarning(CATEGORY_FILE) << function << "Extraction already running:" << m_path;
+    return true;
 }
 
 bool TkZipArchive::extractFile(const QString &fileName, const QString &outputFilePath)
 {
+    if (refuseNestedExtraction(Q_FUNC_INFO))
+        return false;
     if (!zrOpen()) {
         qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "ZIP not open" << m_path;
         return false;
     }
     qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << fileName << "->" << outputFilePath;
-    if (!locateFile(fileName, m_caseSensitive))
+    const int index = locateFile(fileName, m_caseSensitive);
+    if (index < 0)
         return false;
-    return extractCurrentFile(outputFilePath);
+    const FlagGuard extracting(m_extracting);
+    const std::shared_ptr<ZipReader> reader = m_reader;
+    SignalObserver observer(this);
+    return extractCurrentFile(*reader, index, outputFilePath, observer);
 }
 
 bool TkZipArchive::extractAll(const QString &outputPath)
 {
+    if (refuseNestedExtraction(Q_FUNC_INFO))
+        return false;
+    // An empty text would mean the working folder, which nobody asks for.
+    if (outputPath.isEmpty()) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "No output folder given for:" << m_path;
+        return false;
+    }
     if (!zrOpen()) {
         qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "ZIP not open" << m_path;
         return false;
     }
     const QDir dir(outputPath);
     qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << outputPath << dir;
+    if (!dir.mkpath(QStringLiteral(".")))
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to create:" << outputPath;
+
+    const FlagGuard extracting(m_extracting);
+    // Signal handlers may close the archive or open another one: the
+    // extraction keeps its reader and stops once the object's has changed.
+    const std::shared_ptr<ZipReader> reader = m_reader;
+    const quint64 generation = m_generation;
+    SignalObserver observer(this);
+    QSet<QString> extracted;
     // Entries of one folder usually follow each other: create each folder
     // once rather than asking the file system again for every entry.
     QString madeFolder;
-    for (bool positioned = gotoFirstFile(); positioned; positioned = gotoNextFile()) {
-        const QString name = currentFileName();
+    bool allExtracted = true;
+    for (int index = 0; index < reader->count(); ++index) {
+        const QString &name = reader->name(index);
         const QString output = dir.filePath(name);
         // The archive chooses these names: never let one leave the folder.
         if (leavesFolder(name)) {
             qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Entry outside the output folder skipped:" << name;
-            emit extractError(name, output, Result::ParameterError);
+            observer.error(name, output, Result::ParameterError);
+            allExtracted = false;
             continue;
         }
+        const bool isFolder = name.endsWith(QLatin1Char('/'));
+        if (!isFolder && extracted.contains(name)) {
+            qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Duplicate entry skipped:" << name;
+            observer.error(name, output, Result::ParameterError);
+            allExtracted = false;
+            continue;
+        }
+        extracted.insert(name);
         const QString folder = QFileInfo(name).path();
         if (!folder.isEmpty() && folder != QLatin1String(".") && folder != madeFolder && dir.mkpath(folder))
             madeFolder = folder;
-        // The signals of the extraction reach QML code that may look up
-        // entries of this same archive, which moves minizip's current entry:
-        // come back to this one before going on to the next.
-        const unzFile reader = m_reader;
-        unz64_file_pos position;
-        const bool remembered = unzGetFilePos64(reader, &position) == UNZ_OK;
-        extractCurrentFile(output);
-        if (m_reader != reader) {
+        allExtracted &= extractCurrentFile(*reader, index, output, observer);
+        if (m_generation != generation) {
             qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Archive closed during extraction:" << m_path;
+            allExtracted = false;
             break;
         }
-        if (remembered)
-            unzGoToFilePos64(m_reader, &position);
     }
     emit extractCompleted();
-    return true;
+    return allExtracted;
 }
 
-bool TkZipArchive::extractCurrentFile(const QString &outputFilePath)
+bool TkZipArchive::extractCurrentFile(ZipReader &reader, int index, const QString &outputFilePath,
+                                      ExtractObserver &observer)
 {
-    if (!m_reader)
-        return false;
-    int status = unzOpenCurrentFile(m_reader);
-    if (status != UNZ_OK) {
-        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "unzOpenCurrentFile" << status;
-        return false;
-    }
-    // One read of the record gives the name, size and date for the whole
-    // entry: the progress signal names the entry on every buffer.
-    unz_file_info64 info;
-    char nameBuffer[NameBufferSize];
-    status = unzGetCurrentFileInfo64(m_reader, &info, nameBuffer, sizeof nameBuffer, nullptr, 0, nullptr, 0);
-    if (status != UNZ_OK) {
-        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "unzGetCurrentFileInfo64" << status;
-        unzCloseCurrentFile(m_reader);
-        return false;
-    }
-    const QString name = decodedName(nameBuffer);
+    const QString &name = reader.name(index);
+    const ZipDirectory::Entry &entry = reader.entry(index);
 
-    QFile output(outputFilePath);
-    if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << outputFilePath;
-        unzCloseCurrentFile(m_reader);
+    if (name.endsWith(QLatin1Char('/'))) {
+        // A folder entry has no data: it stands for its folder.
+        if (!ZipPlatform::makeFolder(outputFilePath)) {
+            qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << outputFilePath;
+            observer.error(name, outputFilePath, Result::ErrNo);
+            return false;
+        }
+        return true;
+    }
+    if (entry.overlapping) {
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Overlapping entry:" << name;
+        observer.error(name, outputFilePath, Result::BadZipFile);
+        return false;
+    }
+    ZipPlatform::ReplacingFile output(outputFilePath);
+    if (output.inspect() && output.existing() == reader.identity()) {
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Output is the archive itself:" << outputFilePath;
+        observer.error(name, outputFilePath, Result::ParameterError);
         return false;
     }
 
-    char buffer[BufferSize];
+    ZipReader::Error error;
+    const std::unique_ptr<ZipReader::Stream> stream = reader.openEntry(index, &error);
+    if (!stream) {
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "unzOpenCurrentFile" << int(resultOf(error)) << error.text;
+        observer.error(name, outputFilePath, resultOf(error));
+        return false;
+    }
+    if (!output.open()) {
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << outputFilePath << output.errorString();
+        observer.error(name, outputFilePath, Result::ErrNo);
+        return false;
+    }
+
+    char *const buffer = reader.buffer();
     qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "Extracting:" << name << " to " << outputFilePath << "Buffer size:"
-                           << BufferSize;
+                           << ZipReader::BufferSize;
 
-    const double total = double(info.uncompressed_size);
+    // The declared size bounds what is written: data that inflate past it
+    // are refused at once, so a small archive cannot fill the disk.
+    const quint64 declared = entry.record.uncompressedSize;
+    const double total = double(declared);
     quint64 written = 0;
-    bool writeFailed = false;
     for (;;) {
-        const int count = unzReadCurrentFile(m_reader, buffer, BufferSize);
+        const qint64 count = stream->read(buffer, ZipReader::BufferSize);
         if (count < 0) {
-            qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "unzReadCurrentFile" << count;
-            unzCloseCurrentFile(m_reader);
-            output.close();
-            emit extractError(name, outputFilePath, Result(count));
+            const ZipReader::Error readError = stream->error();
+            qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "unzReadCurrentFile" << int(resultOf(readError))
+                                   << readError.text;
+            observer.error(name, outputFilePath, resultOf(readError));
             return false;
         }
         if (count == 0)
             break;
-        emit extractProgress(name, outputFilePath, total > 0 ? double(written) / total * 100.0 : 0.0);
-        // A full disk shows up here or at the flush below, not at open.
-        if (output.write(buffer, count) != count) {
-            writeFailed = true;
-            break;
+        if (quint64(count) > declared - written) {
+            qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Entry larger than its declared size:" << name << declared;
+            observer.error(name, outputFilePath, Result::BadZipFile);
+            return false;
         }
-        written += quint64(count);
+        // One report per step of the block, counted before that step.
+        const quint64 end = written + quint64(count);
+        for (quint64 at = (written + ProgressStep - 1) / ProgressStep * ProgressStep; at < end; at += ProgressStep)
+            observer.progress(name, outputFilePath, double(at) / total * 100.0);
+        if (!output.write(buffer, count)) {
+            qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error writing:" << outputFilePath << output.errorString();
+            observer.error(name, outputFilePath, Result::ErrNo);
+            return false;
+        }
+        written = end;
     }
-    if (writeFailed || !output.flush()) {
+    if (written != declared) {
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Entry shorter than its declared size:" << name << written
+                                  << declared;
+        observer.error(name, outputFilePath, Result::BadZipFile);
+        return false;
+    }
+
+    if (!output.writesInPlace()) {
+        const QDateTime dateTime = reader.lastModified(index);
+        FileUtility::setDateTime(output.writtenPath(), dateTime, dateTime);
+    }
+    if (!output.commit()) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error writing:" << outputFilePath << output.errorString();
-        unzCloseCurrentFile(m_reader);
-        output.close();
-        emit extractError(name, outputFilePath, Result::ErrNo);
+        observer.error(name, outputFilePath, Result::ErrNo);
         return false;
     }
-    output.close();
-
-    // The CRC of the whole entry is only compared when it is closed.
-    status = unzCloseCurrentFile(m_reader);
-    if (status != UNZ_OK) {
-        qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "unzCloseCurrentFile" << status;
-        emit extractError(name, outputFilePath, Result(status));
-        return false;
-    }
-
-    const QDateTime dateTime = TkZipFileInfo::dateTime(info.tmu_date);
-    FileUtility::setDateTime(outputFilePath, dateTime, dateTime);
-    emit extractProgress(name, outputFilePath, 100.0);
-    return true;
-}
-
-QString TkZipArchive::currentFileName()
-{
-    if (!m_reader)
-        return QString();
-    char nameBuffer[NameBufferSize];
-    nameBuffer[0] = '\0';
-    unz_file_info64 info;
-    const int status = unzGetCurrentFileInfo64(m_reader, &info, nameBuffer, sizeof nameBuffer, nullptr, 0,
-                                               nullptr, 0);
-    if (status != UNZ_OK)
-        qCDebug(CATEGORY_FILE) << Q_FUNC_INFO
-                               << QString::asprintf("Error %d with zipfile in unzGetCurrentFileInfo \n", status);
-    return decodedName(nameBuffer);
-}
-
-unz_file_info64 TkZipArchive::currentFileInfo()
-{
-    unz_file_info64 info;
-    std::memset(&info, 0, sizeof info);
-    if (m_reader) {
-        const int status = unzGetCurrentFileInfo64(m_reader, &info, nullptr, 0, nullptr, 0, nullptr, 0);
-        if (status != UNZ_OK)
-            qCDebug(CATEGORY_FILE) << Q_FUNC_INFO
-                                   << QString::asprintf("Error %d with zipfile in unzGetCurrentFileInfo \n", status);
-    }
-    return info;
-}
-
-bool TkZipArchive::gotoFirstFile()
-{
-    if (!m_reader)
-        return false;
-    unz_global_info64 global;
-    int status = unzGetGlobalInfo64(m_reader, &global);
-    if (status != UNZ_OK) {
-        qCDebug(CATEGORY_FILE) << Q_FUNC_INFO
-                               << QString::asprintf("Error %d with zipfile in unzGetGlobalInfo \n", status);
-        return false;
-    }
-    status = unzGoToFirstFile(m_reader);
-    if (status != UNZ_OK) {
-        qCDebug(CATEGORY_FILE) << Q_FUNC_INFO
-                               << QString::asprintf("Error %d with zipfile in unzGoToFirstFile \n", status);
-        return false;
-    }
-    return true;
-}
-
-bool TkZipArchive::gotoNextFile()
-{
-    if (!m_reader)
-        return false;
-    const int status = unzGoToNextFile(m_reader);
-    if (status == UNZ_OK)
-        return true;
-    if (status != UNZ_END_OF_LIST_OF_FILE)
-        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO
-                                  << QString::asprintf("Error %d with zipfile in unzGoToNextFile \n", status);
-    return false;
-}
-
-bool TkZipArchive::locateFile(const QString &fileName, bool caseSensitive)
-{
-    if (!m_reader)
-        return false;
-    const QByteArray localName = fileName.toLocal8Bit();
-    const int status = unzLocateFile(m_reader, localName.constData(),
-                                     caseSensitive ? CaseSensitiveLookup : CaseInsensitiveLookup);
-    if (status != UNZ_OK) {
-        qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "File not found:" << fileName;
-        return false;
-    }
+    observer.progress(name, outputFilePath, 100.0);
     return true;
 }
 
@@ -408,14 +461,18 @@ bool TkZipArchive::zwOpen()
     closeReader();
     if (m_path.isEmpty() || !QFileInfo::exists(m_path))
         return false;
-    closeWriter();
-    const QByteArray localPath = m_path.toLocal8Bit();
-    m_writer = zipOpen64(localPath.constData(), APPEND_STATUS_CREATE);
+    QString reason;
+    m_writer = ZipWriter::create(m_path, &reason);
     if (!m_writer) {
-        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to open:" << m_path;
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to open:" << m_path << reason;
         return false;
     }
     return true;
+}
+
+bool TkZipArchive::addFiles(const QString &folder, const QStringList &fileNames)
+{
+    return addFiles(QDir(folder), fileNames);
 }
 
 bool TkZipArchive::addFiles(const QDir &dir, const QStringList &fileNames)
@@ -428,57 +485,34 @@ bool TkZipArchive::addFiles(const QDir &dir, const QStringList &fileNames)
     return true;
 }
 
+bool TkZipArchive::addFile(const QString &folder, const QString &fileName, const QString &comment)
+{
+    return addFile(QDir(folder), fileName, comment);
+}
+
 bool TkZipArchive::addFile(const QDir &dir, const QString &fileName, const QString &comment)
 {
-    if (!m_writer || !dir.exists(fileName))
+    if (!m_writer || fileName.isEmpty() || !dir.exists(fileName))
         return false;
+    // The name goes into the archive as it is: one that would be extracted
+    // outside the extraction's folder is refused here already.
+    if (leavesFolder(fileName)) {
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Unsafe entry name:" << fileName;
+        return false;
+    }
     const QString full = dir.filePath(fileName);
     QFile input(full);
-    if (!input.open(QIODevice::ReadOnly)) {
+    if (!QFileInfo(full).isFile() || !input.open(QIODevice::ReadOnly)) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << fileName;
         return false;
     }
-
-    // A zero-filled record is no valid DOS date: always give the file's own
-    // time, and leave the DOS date at 0 so that minizip derives it.
-    zip_fileinfo fileInfo;
-    std::memset(&fileInfo, 0, sizeof fileInfo);
-    const QDateTime modified = QFileInfo(full).lastModified();
-    const QDate date = modified.date();
-    const QTime time = modified.time();
-    fileInfo.tmz_date.tm_year = uInt(date.year());
-    fileInfo.tmz_date.tm_mon = uInt(date.month() - 1);
-    fileInfo.tmz_date.tm_mday = uInt(date.day());
-    fileInfo.tmz_date.tm_hour = uInt(time.hour());
-    fileInfo.tmz_date.tm_min = uInt(time.minute());
-    fileInfo.tmz_date.tm_sec = uInt(time.second());
-
-    const QByteArray localName = fileName.toLocal8Bit();
-    const QByteArray localComment = comment.toLocal8Bit();
-    int status = zipOpenNewFileInZip64(m_writer, localName.constData(), &fileInfo, nullptr, 0, nullptr, 0,
-                                       localComment.constData(), Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0);
-    if (status != ZIP_OK) {
-        qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << QString::asprintf("Error %d zipOpenNewFileInZip64\n", status);
-        return false;
-    }
-
-    char buffer[BufferSize];
-    qint64 count = 0;
-    while ((count = input.read(buffer, BufferSize)) > 0) {
-        status = zipWriteInFileInZip(m_writer, buffer, unsigned(count));
-        if (status != ZIP_OK) {
-            qCDebug(CATEGORY_FILE) << Q_FUNC_INFO
-                                   << QString::asprintf("Error %d with zipfile in zipWriteInFileInZip\n", status);
-            zipCloseFileInZip(m_writer);
-            return false;
-        }
-    }
-    if (count < 0) {
-        qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << QStringLiteral("Error reading input file:%1").arg(count);
-        zipCloseFileInZip(m_writer);
-        return false;
-    }
     input.close();
-    zipCloseFileInZip(m_writer);
+    int code = 0;
+    QString reason;
+    if (!m_writer->add(full, fileName, comment, &code, &reason)) {
+        qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << QString::asprintf("Error %d zipOpenNewFileInZip64\n", code)
+                               << reason;
+        return false;
+    }
     return true;
 }

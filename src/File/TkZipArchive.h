@@ -5,25 +5,27 @@
 #include <QString>
 #include <QStringList>
 
-#include <minizip/unzip.h>
-#include <minizip/zip.h>
+#include <memory>
 
 class TkZipFileInfo;
+class ZipReader;
+class ZipWriter;
 
 /*!
     The QML type ZipArchive: one ZIP file named by `path`. It lists the
     archive's entries, looks them up with or without case, hands out
     ZipFileInfo snapshots and extracts one entry or the whole archive,
-    reporting progress and read errors through signals.
+    reporting progress and failures through signals.
 
     The archive is opened for reading on the first operation that needs it
     and stays open until the path changes, close() is called or the object
-    is destroyed. Native code can also create an archive at `path` with
-    zwOpen() and addFiles()/addFile(); close() finishes it. Reading and
-    writing never hold the file open at the same time.
+    is destroyed; its listing is kept while it is open. zwOpen() and
+    addFiles()/addFile() create an archive at `path`; close() finishes it.
+    Reading and writing never hold the file open at the same time.
 
-    Names read from the archive are decoded as UTF-8; the archive path and
-    names being looked up are handed to minizip in the local 8-bit encoding.
+    An extracted entry is written beside its target and put in place only
+    when all of it was read and its size and CRC matched, so a failed entry
+    leaves an existing file of that name as it was.
 */
 class TkZipArchive : public QObject
 {
@@ -35,16 +37,16 @@ class TkZipArchive : public QObject
     Q_PROPERTY(QStringList folderNames READ folderNames NOTIFY pathChanged)
 
 public:
-    // minizip's status codes, as extractError() carries them. A zlib status
-    // without a name here (such as -3 for corrupt data) is passed unchanged.
+    // The status carried by extractError(). A zlib status without a name
+    // here (such as -3 for corrupt compressed data) is passed unchanged.
     enum class Result {
-        EndOfListOfFile = UNZ_END_OF_LIST_OF_FILE,
-        ErrNo = UNZ_ERRNO,
-        EndOfFile = UNZ_EOF,
-        ParameterError = UNZ_PARAMERROR,
-        BadZipFile = UNZ_BADZIPFILE,
-        InternalError = UNZ_INTERNALERROR,
-        CrcError = UNZ_CRCERROR
+        EndOfListOfFile = -100,
+        ErrNo = -1,
+        EndOfFile = 0,
+        ParameterError = -102,
+        BadZipFile = -103,
+        InternalError = -104,
+        CrcError = -105
     };
     Q_ENUM(Result)
 
@@ -67,17 +69,22 @@ public:
     Q_INVOKABLE TkZipFileInfo *fileInfo(const QString &fileName);
     // Extracts one entry to the given file; its folder must exist.
     Q_INVOKABLE bool extractFile(const QString &fileName, const QString &outputFilePath);
-    // Extracts every entry below `outputPath`, creating the entries' folders.
-    // Entries whose names lead outside `outputPath` are skipped.
+    // Extracts every entry below `outputPath`, creating it and the entries'
+    // folders. Entries whose names lead outside `outputPath` are skipped.
+    // False when any entry failed.
     Q_INVOKABLE bool extractAll(const QString &outputPath);
 
-    // Writing, for native callers. zwOpen() replaces the file that must
-    // already exist at `path` with a new, empty archive.
-    bool zwOpen();
-    // Adds each named file of `dir`; a file that fails is logged and skipped.
+    // Writing. zwOpen() replaces the file that must already exist at `path`
+    // with a new archive, written when close() finishes it.
+    Q_INVOKABLE bool zwOpen();
+    // Adds each named file of `folder`; a file that fails is logged and skipped.
+    Q_INVOKABLE bool addFiles(const QString &folder, const QStringList &fileNames);
     bool addFiles(const QDir &dir, const QStringList &fileNames);
-    // Adds `fileName` (relative to `dir`, kept as given) with a comment.
+    // Adds `fileName` (relative to `folder`, kept as the entry name) with a comment.
+    Q_INVOKABLE bool addFile(const QString &folder, const QString &fileName, const QString &comment = QString());
     bool addFile(const QDir &dir, const QString &fileName, const QString &comment);
+
+    class ExtractObserver;
 
 signals:
     void pathChanged();
@@ -90,16 +97,20 @@ private:
     bool zrOpen();
     void closeReader();
     void closeWriter();
-    bool locateFile(const QString &fileName, bool caseSensitive);
-    bool extractCurrentFile(const QString &outputFilePath);
-    QString currentFileName();
-    unz_file_info64 currentFileInfo();
-    bool gotoFirstFile();
-    bool gotoNextFile();
-    QStringList entryNames(bool folders);
+    // The index of the entry, or -1.
+    int locateFile(const QString &fileName, bool caseSensitive);
+    static bool extractCurrentFile(ZipReader &reader, int index, const QString &outputFilePath,
+                                   ExtractObserver &observer);
+    bool refuseNestedExtraction(const char *function) const;
 
     QString m_path;
-    unzFile m_reader = nullptr;
-    zipFile m_writer = nullptr;
+    // Shared with a running extraction, which a signal handler may outlive
+    // the archive's closing with.
+    std::shared_ptr<ZipReader> m_reader;
+    std::unique_ptr<ZipWriter> m_writer;
     bool m_caseSensitive = false;
+    // Changes whenever the reader is closed, so that an extraction notices
+    // that the archive it walks is gone, whatever was opened since.
+    quint64 m_generation = 0;
+    bool m_extracting = false;
 };

@@ -1,14 +1,11 @@
 #include "TkZipFileInfo.h"
 
-#include <cstring>
-
 TkZipFileInfo::TkZipFileInfo(QObject *parent)
     : QObject(parent)
 {
-    std::memset(&m_info, 0, sizeof m_info);
 }
 
-TkZipFileInfo::TkZipFileInfo(const QString &filePath, const unz_file_info64 &info, QObject *parent)
+TkZipFileInfo::TkZipFileInfo(const QString &filePath, const ZipEntryRecord &info, QObject *parent)
     : QObject(parent)
     , m_file(filePath)
     , m_info(info)
@@ -24,12 +21,12 @@ QString TkZipFileInfo::filePath() const
 
 QString TkZipFileInfo::size() const
 {
-    return QString::number(quint64(m_info.uncompressed_size), 10);
+    return QString::number(quint64(m_info.uncompressedSize), 10);
 }
 
 QString TkZipFileInfo::compressedSize() const
 {
-    return QString::number(quint64(m_info.compressed_size), 10);
+    return QString::number(quint64(m_info.compressedSize), 10);
 }
 
 QString TkZipFileInfo::path() const
@@ -49,7 +46,7 @@ QString TkZipFileInfo::suffix() const
 
 QDateTime TkZipFileInfo::lastModified() const
 {
-    return dateTime(m_info.tmu_date);
+    return dateTime(m_info.date);
 }
 
 ulong TkZipFileInfo::crc() const
@@ -57,15 +54,11 @@ ulong TkZipFileInfo::crc() const
     return ulong(m_info.crc & 0xffffffffu);
 }
 
-QDateTime TkZipFileInfo::dateTime(const tm_unz &date)
+QDateTime TkZipFileInfo::dateTime(const ZipDate &date)
 {
     // The fields come straight from the archive: a month of 0 in the DOS
-    // date wraps to a huge value, so compute in 64 bits and let QDate and
-    // QTime reject what is out of range.
-    const qint64 month = qint64(date.tm_mon) + 1;
-    const QDate day(int(qBound<qint64>(-1, date.tm_year, 9999)), int(qBound<qint64>(-1, month, 13)),
-                    int(qBound<qint64>(-1, date.tm_mday, 32)));
-    const QTime time(int(qBound<qint64>(-1, date.tm_hour, 24)), int(qBound<qint64>(-1, date.tm_min, 60)),
-                     int(qBound<qint64>(-1, date.tm_sec, 60)), 0);
+    // date gives -1 here. QDate and QTime reject what is out of range.
+    const QDate day(date.year, date.month + 1, date.day);
+    const QTime time(date.hour, date.minute, date.second, 0);
     return QDateTime(day, time, Qt::LocalTime);
 }

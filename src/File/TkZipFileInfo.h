@@ -5,7 +5,7 @@
 #include <QObject>
 #include <QString>
 
-#include <minizip/unzip.h>
+#include "ZipDirectory.h"
 
 /*!
     The QML type ZipFileInfo: a read-only snapshot of one archive entry,
@@ -33,7 +33,7 @@ class TkZipFileInfo : public QObject
 
 public:
     explicit TkZipFileInfo(QObject *parent = nullptr);
-    TkZipFileInfo(const QString &filePath, const unz_file_info64 &info, QObject *parent = nullptr);
+    TkZipFileInfo(const QString &filePath, const ZipEntryRecord &info, QObject *parent = nullptr);
     ~TkZipFileInfo() override;
 
     QString filePath() const;
@@ -49,12 +49,12 @@ public:
     ulong crc() const;
 
     // The local date-time that a record's time fields describe.
-    static QDateTime dateTime(const tm_unz &date);
+    static QDateTime dateTime(const ZipDate &date);
 
 signals:
     void filePathChanged();
 
 private:
     QFileInfo m_file;
-    unz_file_info64 m_info;
+    ZipEntryRecord m_info;
 };

@@ -148,7 +148,7 @@ TestCase {
     function test_extractAllSkipsEntriesOutsideTarget() {
         var target = root.folder("out")
         var archive = createArchive(slipFixture.filePath)
-        verify(archive.extractAll(target.path))
+        verify(!archive.extractAll(target.path), "a skipped entry is a failed one")
         compare(errorSpy.count, 1)
         compare(errorSpy.signalArguments[0][0], "../escaped.txt")
         compare(errorSpy.signalArguments[0][2], ZipArchive.ParameterError)
@@ -156,6 +156,23 @@ TestCase {
         compare(target.fileNames(), ["inside.txt"])
         compare(target.readTextFile("inside.txt"), "inside")
         verify(!root.fileExists("escaped.txt"))
+        archive.destroy()
+    }
+
+    function test_writeFromQml() {
+        verify(root.makePath("src/sub"))
+        verify(root.writeTextFile("src/notes.txt", "written from QML"))
+        verify(root.writeTextFile("src/sub/more.txt", "more"))
+        verify(root.writeFile("made.zip", ""))
+        var archive = createArchive(root.filePath("made.zip"))
+        verify(archive.zwOpen())
+        verify(archive.addFiles(root.filePath("src"), ["notes.txt", "missing.txt"]))
+        verify(archive.addFile(root.filePath("src"), "sub/more.txt", "a comment"))
+        verify(!archive.addFile(root.filePath("src"), "../made.zip"))
+        archive.close()
+        compare(archive.fileNames, ["notes.txt", "sub/more.txt"])
+        verify(archive.extractAll(root.filePath("out")))
+        compare(root.readTextFile("out/sub/more.txt"), "more")
         archive.destroy()
     }
 }

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Writes ZIP archives with Python's zipfile module, an implementation
-independent of minizip, for the tests of ZipArchive.
+independent of the module's, for the tests of ZipArchive.
 
     zipmaker.py < description.json     writes one archive, prints its entries
     zipmaker.py --fixtures DIR         writes the QML test archives into DIR
+    zipmaker.py --many OUT.zip COUNT   writes COUNT empty entries f00000, f00001, ...
 
 A description is a JSON object:
     {"path": "out.zip", "zip64": false,
@@ -12,16 +13,27 @@ A description is a JSON object:
                   | "random": 20000                              (seeded bytes)
                   | "hex": "00ff...",
                   "date": [2021, 1, 31, 13, 45, 58],             (optional)
-                  "method": "stored" | "deflated"}]}             (optional, deflated)
+                  "method": "stored" | "deflated" | "bzip2" | "lzma"}],  (optional, deflated)
+     what is done to the written file, in this order (all optional):
+     "patches": [{"entry": 1, "field": "crc" | "file_size", "value": 7}],
+                                  (both headers of the entry get the value)
+     "sets": [[1, 0, 255]],       (entry 1's data byte 0 becomes 255)
+     "renames": [["name?.txt", "6e616d6582"]],  (bytes replaced everywhere)
+     "repeat_central": [0, 50],   (entry 0's central record 50 more times)
+     "prefix": "text"}            (put in front, offsets left as they are)
 Names ending in "/" are folder entries. The printed answer lists, in archive
-order, each entry's name, file_size, compress_size, CRC and header_offset.
+order, each entry's name, file_size, compress_size, CRC and header_offset,
+as written before any of the changes.
 """
 import json
 import random
+import struct
 import sys
 import zipfile
 
 DEFAULT_DATE = (2020, 6, 15, 12, 30, 0)
+METHODS = {"stored": zipfile.ZIP_STORED, "deflated": zipfile.ZIP_DEFLATED,
+           "bzip2": zipfile.ZIP_BZIP2, "lzma": zipfile.ZIP_LZMA}
 
 
 def entry_bytes(entry):
@@ -42,16 +54,57 @@ def write_archive(description):
     with zipfile.ZipFile(description["path"], "w") as archive:
         for entry in entries:
             info = zipfile.ZipInfo(entry["name"], tuple(entry.get("date", DEFAULT_DATE)))
-            method = entry.get("method", "deflated")
-            info.compress_type = zipfile.ZIP_STORED if method == "stored" else zipfile.ZIP_DEFLATED
+            info.compress_type = METHODS[entry.get("method", "deflated")]
             if entry["name"].endswith("/"):
                 info.compress_type = zipfile.ZIP_STORED
                 info.external_attr = 0o40755 << 16 | 0x10
             with archive.open(info, "w", force_zip64=description.get("zip64", False)) as out:
                 out.write(entry_bytes(entry))
     with zipfile.ZipFile(description["path"]) as archive:
-        return [{"name": i.filename, "file_size": i.file_size, "compress_size": i.compress_size,
-                 "CRC": i.CRC, "header_offset": i.header_offset} for i in archive.infolist()]
+        answer = [{"name": i.filename, "file_size": i.file_size, "compress_size": i.compress_size,
+                   "CRC": i.CRC, "header_offset": i.header_offset} for i in archive.infolist()]
+    craft(description, answer)
+    return answer
+
+
+def craft(description, answer):
+    """Makes the changes that no writer would make on its own."""
+    with open(description["path"], "rb") as f:
+        data = bytearray(f.read())
+    end = data.rfind(b"PK\x05\x06")
+    central = struct.unpack_from("<I", data, end + 16)[0]
+    records = []
+    at = central
+    while at < end and data[at:at + 4] == b"PK\x01\x02":
+        size = 46 + sum(struct.unpack_from("<HHH", data, at + 28))
+        records.append((at, size))
+        at += size
+    fields = {"crc": (14, 16), "file_size": (22, 24)}  # offsets in the local and the central header
+    for patch in description.get("patches", []):
+        local_at, central_at = fields[patch["field"]]
+        struct.pack_into("<I", data, answer[patch["entry"]]["header_offset"] + local_at, patch["value"])
+        struct.pack_into("<I", data, records[patch["entry"]][0] + central_at, patch["value"])
+    for index, at, value in description.get("sets", []):
+        header = answer[index]["header_offset"]
+        name_length, extra_length = struct.unpack_from("<HH", data, header + 26)
+        data[header + 30 + name_length + extra_length + at] = value
+    for old, new in description.get("renames", []):
+        old, new = old.encode(), bytes.fromhex(new)
+        assert len(old) == len(new)
+        data = data.replace(old, new)
+    if "repeat_central" in description:
+        index, times = description["repeat_central"]
+        at, size = records[index]
+        record = bytes(data[at:at + size])
+        tail = bytes(data[end:])
+        data = data[:end] + record * times + tail
+        end += size * times
+        count, cd_size = struct.unpack_from("<HI", data, end + 10)
+        struct.pack_into("<HHI", data, end + 8, count + times, count + times, cd_size + size * times)
+    if "prefix" in description:
+        data = bytearray(description["prefix"].encode()) + data
+    with open(description["path"], "wb") as f:
+        f.write(data)
 
 
 # The small archives that the QML tests read (tests/data/zip/); they also
@@ -78,6 +131,10 @@ def write_fixtures(folder):
 def main():
     if len(sys.argv) == 3 and sys.argv[1] == "--fixtures":
         write_fixtures(sys.argv[2])
+    elif len(sys.argv) == 4 and sys.argv[1] == "--many":
+        with zipfile.ZipFile(sys.argv[2], "w") as archive:
+            for index in range(int(sys.argv[3])):
+                archive.writestr(zipfile.ZipInfo(f"f{index:05d}", DEFAULT_DATE), b"")
     else:
         json.dump(write_archive(json.load(sys.stdin)), sys.stdout)
 
