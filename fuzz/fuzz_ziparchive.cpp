@@ -1,6 +1,8 @@
 // Treats the input as a ZIP archive file: lists it, takes the entry
 // information of every entry, looks each one up, extracts the whole archive
-// into a fresh folder, and aborts when anything was written outside it.
+// into a fresh folder, and aborts when anything was written outside it, when
+// a temporary file of a failed entry stayed behind, when an extracted file is
+// larger than its entry declares, or when progress leaves 0..100.
 //
 // The sandbox:  <tmp>/in/archive.zip      the input
 //               <tmp>/a/b/out/            the extraction target
@@ -56,6 +58,12 @@ Sandbox &sandbox()
     return *instance;
 }
 
+[[noreturn]] void broken(const char *what, const QString &detail)
+{
+    std::fprintf(stderr, "fuzz_ziparchive: %s: %s\n", what, qPrintable(detail));
+    std::abort();
+}
+
 [[noreturn]] void escaped(const char *what, const QString &path)
 {
     std::fprintf(stderr, "fuzz_ziparchive: %s outside the target: %s\n", what, qPrintable(path));
@@ -84,9 +92,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         TkZipArchive zip;
         // Every file the extraction completes is named by a progress signal.
         QObject::connect(&zip, &TkZipArchive::extractProgress,
-                         [&s](const QString &, const QString &output, double) {
+                         [&s, &zip](const QString &name, const QString &output, double percent) {
                              if (!isInside(output, s.out))
                                  escaped("extracted file", output);
+                             if (!(percent >= 0 && percent <= 100))
+                                 broken("progress out of range", name);
+                             if (percent == 100) {
+                                 QScopedPointer<TkZipFileInfo> info(zip.fileInfo(name));
+                                 if (info && QFileInfo(output).size() > info->size().toLongLong())
+                                     broken("file larger than its entry declares", output);
+                             }
                          });
         zip.setPath(s.archive);
         zip.setCaseSensitive(size % 2 == 0);
@@ -121,6 +136,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const QString relative = root.relativeFilePath(it.next());
         if (!allowed.contains(relative) && !relative.startsWith(QLatin1String("a/b/out/")))
             escaped("entry", relative);
+        if (it.fileName().startsWith(QLatin1String(".maporaextras-")))
+            broken("temporary file left behind", relative);
     }
 
     QDir(s.out).removeRecursively();

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Writes the seed corpus of fuzz_ziparchive: small archives made by Python's
-# zipfile (through tests/data/zip/zipmaker.py) and two by Info-ZIP zip, whose
-# extra fields (timestamps, Unix ids) take the reader through other paths.
+# zipfile (through tests/data/zip/zipmaker.py; some changed afterwards: a
+# prefix, overlapping entries, a code page 437 name, a wrong size) and three
+# by Info-ZIP zip, whose extra fields (timestamps, Unix ids, Zip64) take the
+# reader through other paths.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 corpus=fuzz/corpus/fuzz_ziparchive
@@ -24,6 +26,23 @@ make <<JSON
   {"name": "..\\\\back.txt", "text": "b"}, {"name": ":res/r.txt", "text": "r"}, {"name": "..ok/x..y", "text": "ok"}]}
 JSON
 
+make <<JSON
+{"path": "$corpus/empty.zip", "entries": []}
+JSON
+make <<JSON
+{"path": "$corpus/prefixed.zip", "prefix": "#!/bin/sh\\nexit 0\\n", "entries": [
+  {"name": "p/", "text": ""}, {"name": "p/b.bz2.txt", "repeat": ["b", 700], "method": "bzip2"}]}
+JSON
+make <<JSON
+{"path": "$corpus/overlap.zip", "repeat_central": [0, 4], "entries": [
+  {"name": "o.txt", "repeat": ["o", 4000]}]}
+JSON
+make <<JSON
+{"path": "$corpus/cp437.zip", "renames": [["caf?.txt", "636166822e747874"]], "entries": [
+  {"name": "caf?.txt", "text": "cp437"}, {"name": "short.txt", "text": "declared longer"}],
+  "patches": [{"entry": 1, "field": "file_size", "value": 500}]}
+JSON
+
 tree=$(mktemp -d)
 trap 'rm -rf "$tree"' EXIT
 mkdir -p "$tree/d/e"
@@ -33,5 +52,6 @@ touch -d '2022-03-31 10:11:12' "$tree/d" "$tree/d/e" "$tree/d/a.txt" "$tree/d/e/
 # Info-ZIP stores access times too; one later than the modification time
 # and not in the past is left alone by relatime, so the bytes repeat.
 touch -a -d '2037-12-31 00:00:00' "$tree/d" "$tree/d/e" "$tree/d/a.txt" "$tree/d/e/b.txt"
-rm -f "$corpus/infozip.zip" "$corpus/infozip-extra.zip"
-(cd "$tree" && zip -q -r "$OLDPWD/$corpus/infozip-extra.zip" d/e && zip -q -r -X "$OLDPWD/$corpus/infozip.zip" d)
+rm -f "$corpus/infozip.zip" "$corpus/infozip-extra.zip" "$corpus/infozip-zip64.zip"
+(cd "$tree" && zip -q -r "$OLDPWD/$corpus/infozip-extra.zip" d/e && zip -q -r -X "$OLDPWD/$corpus/infozip.zip" d \
+    && zip -q -r -X -fz "$OLDPWD/$corpus/infozip-zip64.zip" d)
