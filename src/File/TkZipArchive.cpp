@@ -441,10 +441,11 @@ bool TkZipArchive::extractCurrentFile(ZipReader &reader, int index, const QStrin
         return false;
     }
 
-    if (!output.writesInPlace()) {
-        const QDateTime dateTime = reader.lastModified(index);
-        FileUtility::setDateTime(output.writtenPath(), dateTime, dateTime);
-    }
+    // The file's times are the entry's; a pipe or device keeps its own.
+    const QDateTime dateTime = reader.lastModified(index);
+    if (!output.writesInPlace() && dateTime.isValid() && !output.setTimes(dateTime.toSecsSinceEpoch()))
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to set the time of:" << outputFilePath
+                                 << output.errorString();
     if (!output.commit()) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error writing:" << outputFilePath << output.errorString();
         observer.error(name, outputFilePath, Result::ErrNo);

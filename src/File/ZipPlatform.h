@@ -37,13 +37,14 @@ FileIdentity identityOf(const QString &path);
 bool makeFolder(const QString &path);
 
 /*!
-    The output of one extracted entry. A regular file (or nothing) at the
-    target is replaced only once the new content is complete: the bytes go to
-    a temporary file beside the target, which commit() renames over it. Until
+    The output of one extracted entry. A regular file at the target is
+    replaced only once the new content is complete: the bytes go to a
+    temporary file beside the target, which commit() renames over it. Until
     then, and whenever commit() is not reached, the previous file stays as it
-    was and the temporary file is removed. A pipe or a device at the target
-    is what the caller named and is written in place; a symbolic link is
-    replaced by the file, never followed.
+    was and the temporary file is removed. Where nothing exists yet, the file
+    is made under its own name and removed again unless commit() is reached.
+    A pipe or a device at the target is what the caller named and is written
+    in place; a symbolic link is replaced by the file, never followed.
 */
 class ReplacingFile
 {
@@ -62,9 +63,12 @@ public:
     // Writes all of `data` or fails.
     bool write(const char *data, qint64 size);
     // Where the bytes are written until commit(): the temporary file, or the
-    // target itself when it is written in place.
+    // target itself when it is new or written in place.
     QString writtenPath() const { return m_writtenPath; }
     bool writesInPlace() const { return m_inPlace; }
+    // Gives the file this access and modification time (seconds since
+    // 1970-01-01 UTC) before it is put in place.
+    bool setTimes(qint64 secondsSinceEpoch);
     // Closes the file and puts it in place.
     bool commit();
     // What the last failed call met, as the system describes it.
@@ -84,6 +88,7 @@ private:
     unsigned m_group = 0;
     FileIdentity m_existing;
     bool m_inPlace = false;
+    bool m_created = false;
     bool m_committed = false;
     QString m_errorString;
 };

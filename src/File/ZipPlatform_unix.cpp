@@ -148,6 +148,23 @@ bool ReplacingFile::open()
         return true;
     }
 
+    if (!m_exists) {
+        // Nothing to keep: the file is made under its own name and removed
+        // again unless it is completed. One that appears meanwhile is kept
+        // until the new one is complete, as any existing file.
+        m_fd = openRetrying(QFile::encodeName(m_targetPath), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                            0666);
+        if (m_fd >= 0) {
+            m_writtenPath = m_targetPath;
+            m_created = true;
+            return true;
+        }
+        if (errno != EEXIST) {
+            fail(errno);
+            return false;
+        }
+    }
+
     const int slash = m_targetPath.lastIndexOf(QLatin1Char('/'));
     const QString folder = slash < 0 ? QStringLiteral(".") : m_targetPath.left(qMax(slash, 1));
     for (int attempt = 0; attempt < 16; ++attempt) {
@@ -196,6 +213,18 @@ bool ReplacingFile::write(const char *data, qint64 size)
     return true;
 }
 
+bool ReplacingFile::setTimes(qint64 secondsSinceEpoch)
+{
+    struct timespec times[2];
+    times[0].tv_sec = time_t(secondsSinceEpoch);
+    times[0].tv_nsec = 0;
+    times[1] = times[0];
+    if (::futimens(m_fd, times) == 0)
+        return true;
+    fail(errno);
+    return false;
+}
+
 bool ReplacingFile::commit()
 {
     const int fd = m_fd;
@@ -206,7 +235,7 @@ bool ReplacingFile::commit()
         discard();
         return false;
     }
-    if (!m_inPlace
+    if (!m_inPlace && !m_created
         && ::rename(QFile::encodeName(m_writtenPath).constData(), QFile::encodeName(m_targetPath).constData()) != 0) {
         fail(errno);
         discard();
