@@ -699,9 +699,12 @@ void tst_ZipArchive::failedEntry_leavesExistingFileUntouched()
         QCOMPARE(errorCall(errorSpy.at(0)), errorCall(QStringLiteral("bad.txt"), victim, TkZipArchive::Result(result)));
         QVERIFY2(!argumentsOf(progressSpy, 2).contains(100.0), "a failed entry never reports completion");
         QVERIFY2(!zip.extractAll(outPath()), "a failed entry is not reported as success");
+        // Where no file was, none is left.
+        QVERIFY(!zip.extractFile(QStringLiteral("bad.txt"), QDir(outPath()).filePath(QStringLiteral("new.txt"))));
     }
     QCOMPARE(completedSpy.count(), 1);
     QCOMPARE(errorSpy.at(1).at(2).value<TkZipArchive::Result>(), TkZipArchive::Result(result));
+    QCOMPARE(errorSpy.last().at(2).value<TkZipArchive::Result>(), TkZipArchive::Result(result));
     QCOMPARE(readAll(victim), previous);
     QCOMPARE(filesBelow(outPath()), QStringList{"bad.txt"});
 }
