@@ -1,3 +1,4 @@
+#include "FileTestSupport.h"
 #include "MessageCapture.h"
 #include "TkFileFolder.h"
 #include "TkFileInfo.h"
@@ -8,7 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// Folder operations on trees QML cannot build: symbolic links and their cycles.
+// Folder operations on trees QML cannot build: symbolic links and their
+// cycles, pipes, hostile names, folders another user cannot read.
 class tst_FileFolder : public QObject
 {
     Q_OBJECT
@@ -21,6 +23,8 @@ private slots:
     void copyIntoOwnSubtree_isRefusedBeforeCreatingAnything();
     void copyTree_stopsAtExistingFileWithTwoCriticals();
     void copyTree_linkCycleInsideSourceStops();
+    void namesGivenToMethods_nameExactlyThatEntry_data();
+    void namesGivenToMethods_nameExactlyThatEntry();
     void copyMissingSource_namesAbsolutePath();
     void createdObjects_belongToTheGarbageCollector();
 
@@ -122,6 +126,76 @@ void tst_FileFolder::copyTree_linkCycleInsideSourceStops()
     QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("dst/link/b.txt"))));
     QVERIFY(!QFileInfo(m_dir->filePath(QStringLiteral("dst/link"))).isSymLink());
     QVERIFY(!QFile::exists(m_dir->filePath(QStringLiteral("dst/loop"))));
+}
+
+void tst_FileFolder::namesGivenToMethods_nameExactlyThatEntry_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("files");     // made before the call; "link->target" makes a link
+    QTest::addColumn<bool>("expected");
+    QTest::addColumn<QStringList>("after");     // "path=kind"
+
+    const QString percentA = QStringLiteral("%41.txt");
+    QTest::newRow("removeFile of %41.txt beside A.txt")
+        << "removeFile" << percentA << QStringList{"A.txt", percentA} << true
+        << QStringList{"A.txt=file", "%41.txt=missing"};
+    QTest::newRow("removeFolder of %41 beside A")
+        << "removeFolder" << "%41" << QStringList{"A/keep.txt", "%41/x.txt"} << true
+        << QStringList{"A/keep.txt=file", "%41=missing"};
+    QTest::newRow("renameFile of %41.txt beside A.txt")
+        << "renameFile" << percentA << QStringList{"A.txt", percentA} << true
+        << QStringList{"A.txt=file", "%41.txt=missing", "renamed.txt=file"};
+    QTest::newRow("renameFile onto a dangling link")
+        << "renameFile" << "a.txt" << QStringList{"a.txt", "outside/keep.txt", "renamed.txt->outside/new.txt"} << false
+        << QStringList{"a.txt=file", "renamed.txt=link", "outside/new.txt=missing"};
+    QTest::newRow("removeFile of a name with a backslash")
+        << "removeFile" << "a\\b" << QStringList{"a\\b"} << true << QStringList{"a\\b=missing"};
+    QTest::newRow("removeFile of a name with a percent sign")
+        << "removeFile" << "100%.txt" << QStringList{"100%.txt"} << true << QStringList{"100%.txt=missing"};
+    QTest::newRow("fileExists of a name with a backslash")
+        << "fileExists" << "a\\b" << QStringList{"a\\b"} << true << QStringList();
+    QTest::newRow("fileExists of a name with a percent sign")
+        << "fileExists" << "100%.txt" << QStringList{"100%.txt"} << true << QStringList();
+    QTest::newRow("fileExists of %41.txt beside A.txt only")
+        << "fileExists" << percentA << QStringList{"A.txt"} << false << QStringList();
+    QTest::newRow("copyFile to a target named %41.txt")
+        << "copyFile" << percentA << QStringList{"source.txt"} << true
+        << QStringList{"%41.txt=file", "A.txt=missing"};
+    QTest::newRow("copyFile to a target with a percent sign")
+        << "copyFile" << "100%.txt" << QStringList{"source.txt"} << true << QStringList{"100%.txt=file"};
+}
+
+void tst_FileFolder::namesGivenToMethods_nameExactlyThatEntry()
+{
+    QFETCH(QString, operation);
+    QFETCH(QString, name);
+    QFETCH(QStringList, files);
+    QFETCH(bool, expected);
+    QFETCH(QStringList, after);
+
+    for (const QString &file : files) {
+        if (file.contains(QLatin1String("->")))
+            QVERIFY(QFile::link(m_dir->filePath(file.section(QLatin1String("->"), 1)),
+                                m_dir->filePath(file.section(QLatin1String("->"), 0, 0))));
+        else
+            touch(file);
+    }
+    TkFileFolder folder(m_dir->path(), nullptr);
+    bool result = !expected;
+    if (operation == QLatin1String("removeFile"))
+        result = folder.removeFile(name);
+    else if (operation == QLatin1String("removeFolder"))
+        result = folder.removeFolder(name, true);
+    else if (operation == QLatin1String("renameFile"))
+        result = folder.renameFile(name, QStringLiteral("renamed.txt"));
+    else if (operation == QLatin1String("fileExists"))
+        result = folder.fileExists(name);
+    else if (operation == QLatin1String("copyFile"))
+        result = folder.copyFile(QStringLiteral("source.txt"), m_dir->path() + QLatin1Char('/') + name);
+    QCOMPARE(result, expected);
+    const QString wrong = unexpectedEntries(m_dir->path(), after);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
 }
 
 void tst_FileFolder::copyMissingSource_namesAbsolutePath()

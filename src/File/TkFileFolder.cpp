@@ -1,5 +1,6 @@
 #include "TkFileFolder.h"
 
+#include "FilePlatform.h"
 #include "FileUtility.h"
 #include "JsonUtility.h"
 #include "MaporaExtrasLogging.h"
@@ -11,16 +12,29 @@
 #include <QQmlEngine>
 
 using Extras::FileUtility;
+namespace FilePlatform = Extras::FilePlatform;
 
 namespace {
 
-// A file: URL becomes its local path; resource paths and the empty name
-// stay as they are. Path variables are not resolved.
+// A name names exactly that entry: it is joined to the folder as text, so
+// "%41.txt", "100%.txt" and "a\\b" are names like any other. Only an
+// absolute file: URL is turned into its local path. Path variables are not
+// resolved.
 QString normalizedName(const QString &name)
 {
-    if (QFileInfo(name).isNativePath())
-        return FileUtility::uriToString(QUrl(name, QUrl::TolerantMode));
+    if (name.startsWith(QLatin1String("file:/"), Qt::CaseInsensitive)) {
+        const QUrl url(name, QUrl::TolerantMode);
+        if (url.isLocalFile())
+            return url.toLocalFile();
+    }
     return name;
+}
+
+// Whether something stands at `path`, a symbolic link counting as itself:
+// a dangling link exists, and writing through it would create its target.
+bool entryExists(const QString &path)
+{
+    return FilePlatform::entryType(path, false) != FilePlatform::EntryType::Missing;
 }
 
 QStringList nameFilters(const QVariant &nameFilter)
@@ -273,13 +287,22 @@ bool TkFileFolder::removeFile(const QString &fileName)
 
 bool TkFileFolder::renameFile(const QString &oldFileName, const QString &newFileName)
 {
-    return m_folder.rename(normalizedName(oldFileName), normalizedName(newFileName));
+    const QString newName = normalizedName(newFileName);
+    // Checked here because QFile::rename follows a dangling link, finds
+    // nothing and, when the kernel refuses to replace the link, falls back
+    // to a copy that writes through it.
+    const QString newPath = m_folder.absoluteFilePath(newName);
+    if (entryExists(newPath)) {
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Target file already exists:" << newPath;
+        return false;
+    }
+    return m_folder.rename(normalizedName(oldFileName), newName);
 }
 
 bool TkFileFolder::copyFile(const QString &fileName, const QString &filePath)
 {
     const QString source = m_folder.absoluteFilePath(normalizedName(fileName));
-    QString target = FileUtility::uriToString(QUrl(filePath));
+    QString target = normalizedName(filePath);
 
     const QFileInfo sourceInfo(source);
     if (!sourceInfo.exists()) {

@@ -16,7 +16,8 @@ class TkSettings;
     files inside, and reads, writes, copies, renames and removes files.
 
     Paths assigned to `path` or `url` may begin with a path variable; names
-    given to the methods are joined to the folder, never resolved.
+    given to the methods are joined to the folder as text, never resolved
+    nor percent-decoded.
 */
 class TkFileFolder : public QObject
 {
