@@ -25,6 +25,8 @@ private slots:
     void copyTree_linkCycleInsideSourceStops();
     void namesGivenToMethods_nameExactlyThatEntry_data();
     void namesGivenToMethods_nameExactlyThatEntry();
+    void removeFolder_removesOnlyTheNamedSubfolder_data();
+    void removeFolder_removesOnlyTheNamedSubfolder();
     void copyMissingSource_namesAbsolutePath();
     void createdObjects_belongToTheGarbageCollector();
 
@@ -196,6 +198,46 @@ void tst_FileFolder::namesGivenToMethods_nameExactlyThatEntry()
     QCOMPARE(result, expected);
     const QString wrong = unexpectedEntries(m_dir->path(), after);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+}
+
+void tst_FileFolder::removeFolder_removesOnlyTheNamedSubfolder_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("recursive");
+    QTest::addColumn<bool>("expected");
+    QTest::addColumn<QStringList>("after");
+
+    // The folder is root; beside it lie beside.txt and outside/, which
+    // root/link points to.
+    const QStringList untouched{"beside.txt=file", "root/keep.txt=file", "root/sub/f.txt=file", "outside/o.txt=file"};
+    QTest::newRow("empty name") << "" << true << false << untouched;
+    QTest::newRow("the folder itself") << "." << true << false << untouched;
+    QTest::newRow("the folder above") << ".." << true << false << untouched;
+    QTest::newRow("down and back up") << "sub/.." << true << false << untouched;
+    QTest::newRow("link to a folder outside, recursive")
+        << "link" << true << true << QStringList{"root/link=missing", "outside/o.txt=file", "root/keep.txt=file"};
+    QTest::newRow("link to a folder outside")
+        << "link" << false << true << QStringList{"root/link=missing", "outside/o.txt=file", "root/keep.txt=file"};
+}
+
+void tst_FileFolder::removeFolder_removesOnlyTheNamedSubfolder()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, recursive);
+    QFETCH(bool, expected);
+    QFETCH(QStringList, after);
+
+    for (const char *file : {"beside.txt", "root/keep.txt", "root/sub/f.txt", "outside/o.txt"})
+        touch(QString::fromLatin1(file));
+    QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("outside")), m_dir->filePath(QStringLiteral("root/link"))));
+
+    TkFileFolder folder(m_dir->filePath(QStringLiteral("root")), nullptr);
+    MessageCapture capture;
+    QCOMPARE(folder.removeFolder(name, recursive), expected);
+    const QString wrong = unexpectedEntries(m_dir->path(), after);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+    if (!expected)
+        QVERIFY(capture.contains(QtWarningMsg, QStringLiteral("Not a subfolder to remove:")));
 }
 
 void tst_FileFolder::copyMissingSource_namesAbsolutePath()

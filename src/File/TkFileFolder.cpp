@@ -217,11 +217,29 @@ bool TkFileFolder::removeFolder()
 
 bool TkFileFolder::removeFolder(const QString &folderName, bool recursive)
 {
-    const QString name = normalizedName(folderName);
-    QDir target(m_folder.absoluteFilePath(name));
+    QString name = normalizedName(folderName);
+    // "link/" would name the folder the link points to, not the link.
+    while (name.size() > 1 && name.endsWith(QLatin1Char('/')))
+        name.chop(1);
+    const QString targetPath = m_folder.absoluteFilePath(name);
+    const QString last = name.section(QLatin1Char('/'), -1);
+    const bool link = FilePlatform::entryType(targetPath, false) == FilePlatform::EntryType::SymbolicLink;
+    const QString canonical = link ? QString() : QFileInfo(targetPath).canonicalFilePath();
+    // An empty name, "." or ".." (also at the end of a longer name) and any
+    // name the kernel resolves to this folder or one above it would remove
+    // more than a subfolder.
+    if (name.isEmpty() || last == QLatin1String(".") || last == QLatin1String("..")
+        || (!canonical.isEmpty() && isSameOrInside(QFileInfo(path()).canonicalFilePath(), canonical))) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Not a subfolder to remove:" << folderName;
+        return false;
+    }
+    QDir target(targetPath);
     if (!target.exists())
         return true;
     qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << folderName << recursive << target.path();
+    // A link to a folder goes itself; what it points to stays.
+    if (link)
+        return QFile::remove(targetPath);
     if (recursive)
         return target.removeRecursively();
     return target.rmdir(target.path());
