@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QQmlEngine>
 
+#include <algorithm>
+
 using Extras::FileUtility;
 namespace FilePlatform = Extras::FilePlatform;
 
@@ -82,24 +84,37 @@ QStringList listNames(const QDir &dir, const QVariant &nameFilter, bool subFolde
     return out;
 }
 
-// The canonical form of a path that need not exist yet: its deepest existing
-// ancestor resolved, followed by the rest of the path.
+// The canonical form of a path that need not exist yet, as the kernel
+// resolves it: the deepest part that exists is resolved by the kernel (so
+// in "link/../x" the ".." applies to the link's target), the rest will be
+// made of new folders and is cleaned as text. Nothing is cleaned before
+// that: cleaning "link/../x" to "x" first names another place.
 QString canonicalDestination(const QString &path)
 {
-    const QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    QString probe = absolute;
+    QString probe = QDir::isAbsolutePath(path) ? path : QDir::currentPath() + QLatin1Char('/') + path;
+    QString rest;
     while (!QFileInfo::exists(probe)) {
-        const QString parent = QFileInfo(probe).path();
-        if (parent == probe)
-            return absolute;
-        probe = parent;
+        const int slash = probe.lastIndexOf(QLatin1Char('/'));
+        rest.prepend(probe.mid(slash));
+        probe = slash > 0 ? probe.left(slash) : QStringLiteral("/");
     }
-    return QDir::cleanPath(QFileInfo(probe).canonicalFilePath() + absolute.mid(probe.size()));
+    return QDir::cleanPath(QFileInfo(probe).canonicalFilePath() + QLatin1Char('/') + rest);
 }
 
 bool isSameOrInside(const QString &path, const QString &folder)
 {
-    return path == folder || path.startsWith(folder + QLatin1Char('/'));
+    if (path == folder)
+        return true;
+    return path.startsWith(folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/'));
+}
+
+// Folder copies list each folder in its default order: by name, ignoring case.
+void sortLikeQDir(QStringList &names)
+{
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+        const int ignoringCase = a.compare(b, Qt::CaseInsensitive);
+        return ignoringCase != 0 ? ignoringCase < 0 : a < b;
+    });
 }
 
 } // namespace
@@ -335,22 +350,47 @@ bool TkFileFolder::copyFile(const QString &fileName, const QString &filePath)
     target = FileUtility::resolvedPath(target, true);
 
     if (sourceInfo.isDir()) {
-        // A target inside the source would be listed while it is filled and
-        // the copy would nest copies of itself until a step fails.
-        if (isSameOrInside(canonicalDestination(target), sourceInfo.canonicalFilePath())) {
+        // The copy is made where the kernel resolves the target, and refused
+        // when that lies inside the source: it would be listed while it is
+        // filled and nest copies of itself until a step fails.
+        const QString destination = canonicalDestination(target);
+        if (isSameOrInside(destination, sourceInfo.canonicalFilePath())) {
             qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Target is inside the source folder:" << source << "->"
                                       << target;
             return false;
         }
-        return copyFolder(source, target);
+        m_copyTarget = destination;
+        const bool ok = copyFolder(source, destination);
+        m_copyTarget.clear();
+        return ok;
     }
+    return copyEntry(source, target);
+}
 
-    if (QFileInfo::exists(target) || QFileInfo(target).isSymLink()) {
+bool TkFileFolder::copyEntry(const QString &source, const QString &target)
+{
+    if (entryExists(target)) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Target file already exists:" << target;
         return false;
     }
-
-    const bool ok = QFile::copy(source, target);
+    bool ok = false;
+    switch (FilePlatform::entryType(source, false)) {
+    case FilePlatform::EntryType::SymbolicLink:
+        // Followed, unless it leads nowhere: then the link is all there is.
+        ok = QFileInfo::exists(source) ? copyEntry(QFileInfo(source).canonicalFilePath(), target)
+                                       : FilePlatform::copySymbolicLink(source, target);
+        return ok;
+    case FilePlatform::EntryType::Pipe:
+        // Reading a pipe would wait for a writer: it is made anew instead.
+        ok = FilePlatform::copyPipe(source, target);
+        break;
+    case FilePlatform::EntryType::File:
+        ok = QFile::copy(source, target);
+        break;
+    default:
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Not a regular file, not copied:" << source;
+        return false;
+    }
     if (!ok)
         qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "File copy failed: " << source << "to" << target;
     return ok;
@@ -358,21 +398,37 @@ bool TkFileFolder::copyFile(const QString &fileName, const QString &filePath)
 
 bool TkFileFolder::copyFolder(const QString &sourcePath, const QString &targetPath)
 {
-    if (!QFileInfo(sourcePath).isDir()) {
-        const bool ok = copyFile(sourcePath, targetPath);
+    const QFileInfo info(sourcePath);
+    if (!info.isDir()) {
+        const FilePlatform::EntryType type = FilePlatform::entryType(sourcePath, true);
+        if (type == FilePlatform::EntryType::Device || type == FilePlatform::EntryType::Other) {
+            qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Not a regular file, not copied:" << sourcePath;
+            return true;
+        }
+        // A dangling link has no file for copyFile to check: it is copied as a link.
+        const bool ok = type == FilePlatform::EntryType::Missing ? copyEntry(sourcePath, targetPath)
+                                                                 : copyFile(sourcePath, targetPath);
         if (!ok)
             qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "copyFile failed:" << sourcePath << "->" << targetPath;
         return ok;
     }
 
-    // Linked folders are copied as real folders; a link back to a folder
-    // being copied above would nest copies until a step fails.
-    const QString canonical = QFileInfo(sourcePath).canonicalFilePath();
-    if (m_foldersBeingCopied.contains(canonical)) {
-        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Folder links back into the copy:" << sourcePath << "->"
-                                  << targetPath;
+    // Linked folders are copied as real folders, except a link back to a
+    // folder being copied above or to a folder that holds the copy: those
+    // would nest copies until a step fails, so they are left out.
+    const QString canonical = info.canonicalFilePath();
+    if (m_foldersBeingCopied.contains(canonical) || isSameOrInside(m_copyTarget, canonical)) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Folder links back into the copy:" << sourcePath << "->"
+                                 << targetPath;
+        return true;
+    }
+
+    QStringList entries;
+    if (!FilePlatform::folderEntries(sourcePath, &entries)) {
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "File is not readable:" << sourcePath;
         return false;
     }
+    sortLikeQDir(entries);
 
     QDir target(targetPath);
     if (!target.exists() && !target.mkpath(target.absolutePath())) {
@@ -382,11 +438,9 @@ bool TkFileFolder::copyFolder(const QString &sourcePath, const QString &targetPa
     }
 
     const QDir source(sourcePath);
-    const QStringList entries = source.entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden
-                                                 | QDir::System);
     m_foldersBeingCopied.append(canonical);
     bool ok = true;
-    for (const QString &entry : entries) {
+    for (const QString &entry : qAsConst(entries)) {
         ok = copyFolder(source.filePath(entry), target.filePath(entry));
         if (!ok)
             break;

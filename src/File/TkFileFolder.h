@@ -75,8 +75,12 @@ signals:
 
 private:
     bool copyFolder(const QString &sourcePath, const QString &targetPath);
+    // Copies one entry that is not a folder to a target that must not exist.
+    bool copyEntry(const QString &source, const QString &target);
 
     QDir m_folder;
-    // Canonical paths of the source folders of a running folder copy.
+    // Canonical paths of the source folders of a running folder copy, and
+    // of its target.
     QStringList m_foldersBeingCopied;
+    QString m_copyTarget;
 };
