@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QQmlContext>
 #include <QQmlEngine>
 
 #include <algorithm>
@@ -108,6 +109,27 @@ bool isSameOrInside(const QString &path, const QString &folder)
     return path.startsWith(folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/'));
 }
 
+// QML resolves a text given to a url property against the folder of the
+// document it stands in, so "$HOME/data" arrives as "<that folder>/$HOME/data"
+// and "~" as "<that folder>/~". Returns the text as it was written when the
+// URL is such a one, else an empty text.
+QString variablePathResolvedByQml(const QObject *object, const QUrl &url)
+{
+    for (const QQmlContext *context = qmlContext(object); context; context = context->parentContext()) {
+        const QUrl folder = context->baseUrl().resolved(QUrl(QStringLiteral(".")));
+        if (folder.isEmpty() || folder.scheme() != url.scheme() || folder.authority() != url.authority())
+            continue;
+        const QString folderPath = folder.path(QUrl::FullyDecoded);
+        const QString path = url.path(QUrl::FullyDecoded);
+        if (!folderPath.endsWith(QLatin1Char('/')) || !path.startsWith(folderPath))
+            continue;
+        const QString written = path.mid(folderPath.size());
+        if (written.startsWith(QLatin1Char('$')) || written.startsWith(QLatin1Char('~')))
+            return written;
+    }
+    return QString();
+}
+
 // Folder copies list each folder in its default order: by name, ignoring case.
 void sortLikeQDir(QStringList &names)
 {
@@ -161,7 +183,8 @@ QUrl TkFileFolder::url() const
 
 void TkFileFolder::setUrl(const QUrl &url)
 {
-    setPath(FileUtility::resolvedPath(url, true));
+    const QString written = variablePathResolvedByQml(this, url);
+    setPath(written.isEmpty() ? FileUtility::resolvedPath(url, true) : written);
 }
 
 bool TkFileFolder::exists() const
