@@ -1,14 +1,21 @@
+#include "FileTestSupport.h"
 #include "MessageCapture.h"
 #include "TkFileFolder.h"
 #include "TkFileInfo.h"
 #include "TkSettings.h"
 
 #include <QFile>
+#include <QGuiApplication>
 #include <QQmlEngine>
 #include <QTemporaryDir>
 #include <QtTest>
 
-// Folder operations on trees QML cannot build: symbolic links and their cycles.
+#include <atomic>
+#include <fcntl.h>
+#include <thread>
+
+// Folder operations on trees QML cannot build: symbolic links and their
+// cycles, pipes, hostile names, folders another user cannot read.
 class tst_FileFolder : public QObject
 {
     Q_OBJECT
@@ -20,7 +27,12 @@ private slots:
     void copyIntoOwnSubtree_isRefusedBeforeCreatingAnything_data();
     void copyIntoOwnSubtree_isRefusedBeforeCreatingAnything();
     void copyTree_stopsAtExistingFileWithTwoCriticals();
-    void copyTree_linkCycleInsideSourceStops();
+    void namesGivenToMethods_nameExactlyThatEntry_data();
+    void namesGivenToMethods_nameExactlyThatEntry();
+    void removeFolder_removesOnlyTheNamedSubfolder_data();
+    void removeFolder_removesOnlyTheNamedSubfolder();
+    void copyTree_copiesWhatItCanAndReportsTheRest_data();
+    void copyTree_copiesWhatItCanAndReportsTheRest();
     void copyMissingSource_namesAbsolutePath();
     void createdObjects_belongToTheGarbageCollector();
 
@@ -107,21 +119,237 @@ void tst_FileFolder::copyTree_stopsAtExistingFileWithTwoCriticals()
     QVERIFY2(QFile::exists(m_dir->filePath(QStringLiteral("dst/a.txt"))), "files copied before the stop stay");
 }
 
-void tst_FileFolder::copyTree_linkCycleInsideSourceStops()
+void tst_FileFolder::namesGivenToMethods_nameExactlyThatEntry_data()
 {
-    touch(QStringLiteral("src/a.txt"));
-    touch(QStringLiteral("elsewhere/b.txt"));
-    QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("src")), m_dir->filePath(QStringLiteral("src/loop"))));
-    QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("elsewhere")), m_dir->filePath(QStringLiteral("src/link"))));
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("files");     // made before the call; "link->target" makes a link
+    QTest::addColumn<bool>("expected");
+    QTest::addColumn<QStringList>("after");     // "path=kind"
+
+    const QString percentA = QStringLiteral("%41.txt");
+    QTest::newRow("removeFile of %41.txt beside A.txt")
+        << "removeFile" << percentA << QStringList{"A.txt", percentA} << true
+        << QStringList{"A.txt=file", "%41.txt=missing"};
+    QTest::newRow("removeFolder of %41 beside A")
+        << "removeFolder" << "%41" << QStringList{"A/keep.txt", "%41/x.txt"} << true
+        << QStringList{"A/keep.txt=file", "%41=missing"};
+    QTest::newRow("renameFile of %41.txt beside A.txt")
+        << "renameFile" << percentA << QStringList{"A.txt", percentA} << true
+        << QStringList{"A.txt=file", "%41.txt=missing", "renamed.txt=file"};
+    QTest::newRow("renameFile onto a dangling link")
+        << "renameFile" << "a.txt" << QStringList{"a.txt", "outside/keep.txt", "renamed.txt->outside/new.txt"} << false
+        << QStringList{"a.txt=file", "renamed.txt=link", "outside/new.txt=missing"};
+    QTest::newRow("removeFile of a name with a backslash")
+        << "removeFile" << "a\\b" << QStringList{"a\\b"} << true << QStringList{"a\\b=missing"};
+    QTest::newRow("removeFile of a name with a percent sign")
+        << "removeFile" << "100%.txt" << QStringList{"100%.txt"} << true << QStringList{"100%.txt=missing"};
+    QTest::newRow("fileExists of a name with a backslash")
+        << "fileExists" << "a\\b" << QStringList{"a\\b"} << true << QStringList();
+    QTest::newRow("fileExists of a name with a percent sign")
+        << "fileExists" << "100%.txt" << QStringList{"100%.txt"} << true << QStringList();
+    QTest::newRow("fileExists of %41.txt beside A.txt only")
+        << "fileExists" << percentA << QStringList{"A.txt"} << false << QStringList();
+    QTest::newRow("copyFile to a target named %41.txt")
+        << "copyFile" << percentA << QStringList{"source.txt"} << true
+        << QStringList{"%41.txt=file", "A.txt=missing"};
+    QTest::newRow("copyFile to a target with a percent sign")
+        << "copyFile" << "100%.txt" << QStringList{"source.txt"} << true << QStringList{"100%.txt=file"};
+}
+
+void tst_FileFolder::namesGivenToMethods_nameExactlyThatEntry()
+{
+    QFETCH(QString, operation);
+    QFETCH(QString, name);
+    QFETCH(QStringList, files);
+    QFETCH(bool, expected);
+    QFETCH(QStringList, after);
+
+    for (const QString &file : files) {
+        if (file.contains(QLatin1String("->")))
+            QVERIFY(QFile::link(m_dir->filePath(file.section(QLatin1String("->"), 1)),
+                                m_dir->filePath(file.section(QLatin1String("->"), 0, 0))));
+        else
+            touch(file);
+    }
     TkFileFolder folder(m_dir->path(), nullptr);
+    bool result = !expected;
+    if (operation == QLatin1String("removeFile"))
+        result = folder.removeFile(name);
+    else if (operation == QLatin1String("removeFolder"))
+        result = folder.removeFolder(name, true);
+    else if (operation == QLatin1String("renameFile"))
+        result = folder.renameFile(name, QStringLiteral("renamed.txt"));
+    else if (operation == QLatin1String("fileExists"))
+        result = folder.fileExists(name);
+    else if (operation == QLatin1String("copyFile"))
+        result = folder.copyFile(QStringLiteral("source.txt"), m_dir->path() + QLatin1Char('/') + name);
+    QCOMPARE(result, expected);
+    const QString wrong = unexpectedEntries(m_dir->path(), after);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+}
+
+void tst_FileFolder::removeFolder_removesOnlyTheNamedSubfolder_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("recursive");
+    QTest::addColumn<bool>("expected");
+    QTest::addColumn<QStringList>("after");
+
+    // The folder is root; beside it lie beside.txt and outside/, which
+    // root/link points to.
+    const QStringList untouched{"beside.txt=file", "root/keep.txt=file", "root/sub/f.txt=file", "outside/o.txt=file"};
+    QTest::newRow("empty name") << "" << true << false << untouched;
+    QTest::newRow("the folder itself") << "." << true << false << untouched;
+    QTest::newRow("the folder above") << ".." << true << false << untouched;
+    QTest::newRow("down and back up") << "sub/.." << true << false << untouched;
+    QTest::newRow("link to a folder outside, recursive")
+        << "link" << true << true << QStringList{"root/link=missing", "outside/o.txt=file", "root/keep.txt=file"};
+    QTest::newRow("link to a folder outside")
+        << "link" << false << true << QStringList{"root/link=missing", "outside/o.txt=file", "root/keep.txt=file"};
+}
+
+void tst_FileFolder::removeFolder_removesOnlyTheNamedSubfolder()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, recursive);
+    QFETCH(bool, expected);
+    QFETCH(QStringList, after);
+
+    for (const char *file : {"beside.txt", "root/keep.txt", "root/sub/f.txt", "outside/o.txt"})
+        touch(QString::fromLatin1(file));
+    QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("outside")), m_dir->filePath(QStringLiteral("root/link"))));
+
+    TkFileFolder folder(m_dir->filePath(QStringLiteral("root")), nullptr);
     MessageCapture capture;
-    QVERIFY(!folder.copyFile(QStringLiteral("src"), m_dir->filePath(QStringLiteral("dst"))));
-    QVERIFY(capture.contains(QtCriticalMsg, QStringLiteral("Folder links back into the copy:")));
-    // Entries before the loop were copied, a link to another folder as a real folder.
-    QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("dst/a.txt"))));
-    QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("dst/link/b.txt"))));
-    QVERIFY(!QFileInfo(m_dir->filePath(QStringLiteral("dst/link"))).isSymLink());
-    QVERIFY(!QFile::exists(m_dir->filePath(QStringLiteral("dst/loop"))));
+    QCOMPARE(folder.removeFolder(name, recursive), expected);
+    const QString wrong = unexpectedEntries(m_dir->path(), after);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+    if (!expected)
+        QVERIFY(capture.contains(QtWarningMsg, QStringLiteral("Not a subfolder to remove:")));
+}
+
+void tst_FileFolder::copyTree_copiesWhatItCanAndReportsTheRest_data()
+{
+    QTest::addColumn<QString>("kind");          // what the source holds besides a.txt and z.txt
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("expected");
+    QTest::addColumn<int>("level");             // of the expected message
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("after");
+
+    QTest::newRow("named pipe") << "pipe" << "src" << "dst" << true << int(QtDebugMsg) << ""
+                                << QStringList{"dst/a.txt=file", "dst/pipe=fifo", "dst/z.txt=file"};
+    QTest::newRow("dangling link") << "dangling link" << "src" << "dst" << true << int(QtDebugMsg) << ""
+                                   << QStringList{"dst/dangling=link", "dst/z.txt=file"};
+    QTest::newRow("folder link back into the source")
+        << "loop" << "src" << "dst" << true << int(QtWarningMsg) << "Folder links back into the copy:"
+        << QStringList{"dst/a.txt=file", "dst/elsewhere=folder", "dst/elsewhere/b.txt=file", "dst/loop=missing",
+                       "dst/z.txt=file"};
+    QTest::newRow("folder link to the target's folder")
+        << "link to other" << "src" << "other/x" << true << int(QtWarningMsg) << "Folder links back into the copy:"
+        << QStringList{"other/x/a.txt=file", "other/x/dlink=missing", "other/x/z.txt=file"};
+    QTest::newRow("subfolder the user cannot read")
+        << "locked" << "src" << "dst" << false << int(QtCriticalMsg) << "File is not readable:"
+        << QStringList{"dst/a.txt=file", "dst/locked/secret.txt=missing", "dst/z.txt=missing"};
+    QTest::newRow("the root folder as source")
+        << "" << "/" << "dst" << false << int(QtCriticalMsg) << "Target is inside the source folder:"
+        << QStringList{"dst=missing"};
+    QTest::newRow("target through link/.. into the source")
+        << "link into source" << "src" << "a/link/../x" << false << int(QtCriticalMsg)
+        << "Target is inside the source folder:" << QStringList{"src/x=missing", "a/x=missing"};
+}
+
+void tst_FileFolder::copyTree_copiesWhatItCanAndReportsTheRest()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, source);
+    QFETCH(QString, target);
+    QFETCH(bool, expected);
+    QFETCH(int, level);
+    QFETCH(QString, message);
+    QFETCH(QStringList, after);
+
+    touch(QStringLiteral("src/a.txt"));
+    touch(QStringLiteral("src/z.txt"));
+    const QString pipe = m_dir->filePath(QStringLiteral("src/pipe"));
+    if (kind == QLatin1String("pipe"))
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    if (kind == QLatin1String("dangling link"))
+        QVERIFY(QFile::link(QStringLiteral("nowhere"), m_dir->filePath(QStringLiteral("src/dangling"))));
+    if (kind == QLatin1String("loop")) {
+        touch(QStringLiteral("elsewhere-folder/b.txt"));
+        QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("src")), m_dir->filePath(QStringLiteral("src/loop"))));
+        QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("elsewhere-folder")),
+                            m_dir->filePath(QStringLiteral("src/elsewhere"))));
+    }
+    if (kind == QLatin1String("link to other")) {
+        touch(QStringLiteral("other/o.txt"));
+        QVERIFY(QFile::link(QStringLiteral("../other"), m_dir->filePath(QStringLiteral("src/dlink"))));
+    }
+    if (kind == QLatin1String("link into source")) {
+        QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("src/inner"))));
+        QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("a"))));
+        QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("src/inner")), m_dir->filePath(QStringLiteral("a/link"))));
+    }
+
+    bool result = !expected;
+    if (kind == QLatin1String("locked")) {
+        // Root reads every folder: the copy runs as another user, who owns
+        // the tree but may not list src/locked.
+        if (::geteuid() != 0)
+            QSKIP("only root can hand the tree to the user who runs the copy");
+        touch(QStringLiteral("src/locked/secret.txt"));
+        QCOMPARE(QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-R"), QString::number(kProbeUid),
+                                                             m_dir->path()}), 0);
+        QCOMPARE(::chmod(QFile::encodeName(m_dir->filePath(QStringLiteral("src/locked"))).constData(), 0), 0);
+        const ProbeRun run = runProbeAsOtherUser({QStringLiteral("copy"), m_dir->path(), source,
+                                                  m_dir->filePath(target)});
+        if (!run.skipReason.isEmpty())
+            QSKIP(qPrintable(run.skipReason));
+        QVERIFY2(run.exitCode == kProbeTrue || run.exitCode == kProbeFalse, qPrintable(run.output));
+        result = run.exitCode == kProbeTrue;
+        QVERIFY2(run.output.contains(message), qPrintable(run.output));
+    } else {
+        // A pipe opened for reading would block the copy until a writer
+        // comes: the watcher is that writer, and tells that it was needed.
+        std::atomic<bool> done{false};
+        std::atomic<bool> pipeOpenedForReading{false};
+        std::thread watcher;
+        if (kind == QLatin1String("pipe")) {
+            watcher = std::thread([&] {
+                while (!done) {
+                    const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK);
+                    if (fd >= 0) {
+                        pipeOpenedForReading = true;
+                        ::close(fd);
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+            });
+        }
+        TkFileFolder folder(m_dir->path(), nullptr);
+        MessageCapture capture;
+        {
+            // A guard that let the root folder through would copy the
+            // whole file system: the size limit stops it at the first file.
+            FileSizeLimit limit{source == QLatin1String("/") ? 1 : RLIM_INFINITY};
+            result = folder.copyFile(source, m_dir->filePath(target));
+        }
+        done = true;
+        if (watcher.joinable())
+            watcher.join();
+        QVERIFY2(!pipeOpenedForReading, "the copy opened a named pipe for reading");
+        if (!message.isEmpty())
+            QVERIFY2(capture.contains(QtMsgType(level), message), qPrintable(capture.texts().join('\n')));
+    }
+    QCOMPARE(result, expected);
+    const QString wrong = unexpectedEntries(m_dir->path(), after);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+    if (kind == QLatin1String("dangling link"))
+        QCOMPARE(QFileInfo(m_dir->filePath(QStringLiteral("dst/dangling"))).symLinkTarget(),
+                 m_dir->filePath(QStringLiteral("dst/nowhere")));
 }
 
 void tst_FileFolder::copyMissingSource_namesAbsolutePath()
@@ -145,5 +373,12 @@ void tst_FileFolder::createdObjects_belongToTheGarbageCollector()
     QCOMPARE(info->filePath(), m_dir->filePath(QStringLiteral("a.txt")));
 }
 
-QTEST_MAIN(tst_FileFolder)
+// The probe "copy <folder> <name> <target>" copies as another user.
+static bool probe(const QStringList &arguments)
+{
+    return arguments.size() == 4 && arguments.at(0) == QLatin1String("copy")
+        && TkFileFolder(arguments.at(1), nullptr).copyFile(arguments.at(2), arguments.at(3));
+}
+
+MAPORA_QTEST_MAIN_WITH_PROBE(tst_FileFolder, QGuiApplication, probe)
 #include "tst_filefolder.moc"

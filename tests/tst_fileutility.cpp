@@ -1,3 +1,4 @@
+#include "FileTestSupport.h"
 #include "FileUtility.h"
 #include "MessageCapture.h"
 
@@ -11,8 +12,10 @@
 #include <QtTest>
 
 #include <algorithm>
-#include <csignal>
-#include <sys/resource.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 using Extras::FileUtility;
 
@@ -72,31 +75,6 @@ QByteArray fileContent(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
-// Lowers the file size limit of the process while it lives, so a write
-// beyond `bytes` fails with EFBIG instead of stopping the process.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        m_handler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        m_active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_handler);
-    }
-    bool active() const { return m_active; }
-
-private:
-    rlimit m_saved {};
-    void (*m_handler)(int) = nullptr;
-    bool m_active = false;
-};
 } // namespace
 
 class tst_FileUtility : public QObject
@@ -137,6 +115,8 @@ private slots:
     void writeFile_throughSymlink_changesTarget_data();
     void writeFile_throughSymlink_changesTarget();
     void writeFile_failedWrite_keepsPreviousContent();
+    void writeFile_neverCostsDataNorChangesWhatOthersSee_data();
+    void writeFile_neverCostsDataNorChangesWhatOthersSee();
 
     void setDateTime_setsWholeSeconds_data();
     void setDateTime_setsWholeSeconds();
@@ -599,6 +579,113 @@ void tst_FileUtility::writeFile_failedWrite_keepsPreviousContent()
     QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("settings.json")});
 }
 
+void tst_FileUtility::writeFile_neverCostsDataNorChangesWhatOthersSee_data()
+{
+    QTest::addColumn<QString>("kind");      // what stands at the path before the write
+    QTest::addColumn<int>("sizeLimit");     // file size limit of the process, 0 for none
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("expected");
+
+    // Payloads up to 16 KiB sit in the write buffer until the file is closed.
+    QTest::newRow("3000 bytes over a 2048-byte limit") << "file" << 2048 << 3000 << false;
+    QTest::newRow("10000 bytes over a 2048-byte limit") << "file" << 2048 << 10000 << false;
+    QTest::newRow("16384 bytes over a 2048-byte limit") << "file" << 2048 << 16384 << false;
+    QTest::newRow("file with a second hard link") << "hard link" << 0 << 6000 << true;
+    QTest::newRow("named pipe with a reader") << "pipe with reader" << 0 << 100 << true;
+    QTest::newRow("named pipe nobody reads") << "pipe" << 0 << 100 << false;
+    QTest::newRow("device node") << "device" << 0 << 100 << true;
+    QTest::newRow("file of another user") << "other owner" << 0 << 100 << true;
+    QTest::newRow("file of another group") << "other group" << 0 << 100 << true;
+    QTest::newRow("set-user-id file") << "set-user-id" << 0 << 100 << true;
+    QTest::newRow("another user's file in a sticky folder") << "sticky" << 0 << 100 << true;
+}
+
+void tst_FileUtility::writeFile_neverCostsDataNorChangesWhatOthersSee()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, sizeLimit);
+    QFETCH(int, size);
+    QFETCH(bool, expected);
+
+    const bool root = ::geteuid() == 0;
+    if (!root && (kind.startsWith(QLatin1String("other")) || kind == QLatin1String("set-user-id")
+                  || kind == QLatin1String("device") || kind == QLatin1String("sticky")))
+        QSKIP("only root can hand a file to another user, keep its set-user-id bit, make a device node "
+              "or run the probe as another user");
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("data.bin"));
+    const QByteArray local = QFile::encodeName(path);
+    const QByteArray previous(1000, 'p');
+    const QByteArray bytes(size, 'n');
+    int reader = -1;
+    if (kind.startsWith(QLatin1String("pipe"))) {
+        QCOMPARE(::mkfifo(local.constData(), 0644), 0);
+        if (kind == QLatin1String("pipe with reader"))
+            QVERIFY((reader = ::open(local.constData(), O_RDONLY | O_NONBLOCK)) >= 0);
+    } else if (kind == QLatin1String("device")) {
+        // A second null device: what is written is swallowed, as by /dev/null.
+        if (::mknod(local.constData(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+            QSKIP("no device node can be made here");
+    } else {
+        QVERIFY(createFile(path, previous));
+    }
+    if (kind == QLatin1String("hard link"))
+        QCOMPARE(::link(local.constData(), QFile::encodeName(dir.filePath(QStringLiteral("other name"))).constData()), 0);
+    if (kind == QLatin1String("other owner"))
+        QCOMPARE(::chown(local.constData(), kOtherUid, gid_t(-1)), 0);
+    if (kind == QLatin1String("other group"))
+        QCOMPARE(::chown(local.constData(), uid_t(-1), kOtherUid), 0);
+    if (kind == QLatin1String("set-user-id"))
+        QCOMPARE(::chmod(local.constData(), 04755), 0);
+    if (kind == QLatin1String("sticky")) {
+        // Like /tmp: everybody may create files, only owners may replace them.
+        QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 01777), 0);
+        QCOMPARE(::chown(local.constData(), kOtherUid, kOtherUid), 0);
+        QCOMPARE(::chmod(local.constData(), 0666), 0);
+    }
+    struct stat before {};
+    QCOMPARE(::stat(local.constData(), &before), 0);
+    const QStringList entriesBefore = entries(dir.path());
+
+    bool written = !expected;
+    if (kind == QLatin1String("sticky")) {
+        const ProbeRun run = runProbeAsOtherUser({QStringLiteral("write"), path, QString::fromLatin1(bytes)});
+        if (!run.skipReason.isEmpty())
+            QSKIP(qPrintable(run.skipReason));
+        QVERIFY2(run.exitCode == kProbeTrue || run.exitCode == kProbeFalse, qPrintable(run.output));
+        written = run.exitCode == kProbeTrue;
+    } else if (sizeLimit > 0) {
+        FileSizeLimit limit{rlim_t(sizeLimit)};
+        QVERIFY(limit.active());
+        written = FileUtility::writeFile(path, bytes);
+    } else {
+        written = FileUtility::writeFile(path, bytes);
+    }
+    QByteArray piped(size + 1, '\0');
+    if (reader >= 0) {
+        piped.resize(int(qMax<ssize_t>(::read(reader, piped.data(), size_t(piped.size())), 0)));
+        ::close(reader);
+    }
+
+    QCOMPARE(written, expected);
+    // The same file, of the same kind, owner, group and mode: a watcher on
+    // it and every other name of it see the write.
+    struct stat after {};
+    QCOMPARE(::stat(local.constData(), &after), 0);
+    QCOMPARE(after.st_ino, before.st_ino);
+    QCOMPARE(after.st_mode, before.st_mode);
+    QCOMPARE(after.st_uid, before.st_uid);
+    QCOMPARE(after.st_gid, before.st_gid);
+    QCOMPARE(entries(dir.path()), entriesBefore);
+    if (S_ISREG(before.st_mode))
+        QCOMPARE(fileContent(path), expected ? bytes : previous);
+    if (kind == QLatin1String("hard link"))
+        QCOMPARE(fileContent(dir.filePath(QStringLiteral("other name"))), bytes);
+    if (reader >= 0)
+        QCOMPARE(piped, bytes);
+}
+
 void tst_FileUtility::setDateTime_setsWholeSeconds_data()
 {
     QTest::addColumn<QDateTime>("lastRead");
@@ -853,5 +940,12 @@ void tst_FileUtility::deleteLocalFile_removesFolderOfOnlyFile()
         QCOMPARE(entries(folder), before);
 }
 
-QTEST_GUILESS_MAIN(tst_FileUtility)
+// The probe "write <path> <text>" writes the text as another user.
+static bool probe(const QStringList &arguments)
+{
+    return arguments.size() == 3 && arguments.at(0) == QLatin1String("write")
+        && FileUtility::writeFile(arguments.at(1), arguments.at(2).toUtf8());
+}
+
+MAPORA_QTEST_MAIN_WITH_PROBE(tst_FileUtility, QCoreApplication, probe)
 #include "tst_fileutility.moc"

@@ -1,5 +1,6 @@
 #include "TkFileFolder.h"
 
+#include "FilePlatform.h"
 #include "FileUtility.h"
 #include "JsonUtility.h"
 #include "MaporaExtrasLogging.h"
@@ -8,19 +9,35 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QQmlContext>
 #include <QQmlEngine>
 
+#include <algorithm>
+
 using Extras::FileUtility;
+namespace FilePlatform = Extras::FilePlatform;
 
 namespace {
 
-// A file: URL becomes its local path; resource paths and the empty name
-// stay as they are. Path variables are not resolved.
+// A name names exactly that entry: it is joined to the folder as text, so
+// "%41.txt", "100%.txt" and "a\\b" are names like any other. Only an
+// absolute file: URL is turned into its local path. Path variables are not
+// resolved.
 QString normalizedName(const QString &name)
 {
-    if (QFileInfo(name).isNativePath())
-        return FileUtility::uriToString(QUrl(name, QUrl::TolerantMode));
+    if (name.startsWith(QLatin1String("file:/"), Qt::CaseInsensitive)) {
+        const QUrl url(name, QUrl::TolerantMode);
+        if (url.isLocalFile())
+            return url.toLocalFile();
+    }
     return name;
+}
+
+// Whether something stands at `path`, a symbolic link counting as itself:
+// a dangling link exists, and writing through it would create its target.
+bool entryExists(const QString &path)
+{
+    return FilePlatform::entryType(path, false) != FilePlatform::EntryType::Missing;
 }
 
 QStringList nameFilters(const QVariant &nameFilter)
@@ -68,24 +85,58 @@ QStringList listNames(const QDir &dir, const QVariant &nameFilter, bool subFolde
     return out;
 }
 
-// The canonical form of a path that need not exist yet: its deepest existing
-// ancestor resolved, followed by the rest of the path.
+// The canonical form of a path that need not exist yet, as the kernel
+// resolves it: the deepest part that exists is resolved by the kernel (so
+// in "link/../x" the ".." applies to the link's target), the rest will be
+// made of new folders and is cleaned as text. Nothing is cleaned before
+// that: cleaning "link/../x" to "x" first names another place.
 QString canonicalDestination(const QString &path)
 {
-    const QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    QString probe = absolute;
+    QString probe = QDir::isAbsolutePath(path) ? path : QDir::currentPath() + QLatin1Char('/') + path;
+    QString rest;
     while (!QFileInfo::exists(probe)) {
-        const QString parent = QFileInfo(probe).path();
-        if (parent == probe)
-            return absolute;
-        probe = parent;
+        const int slash = probe.lastIndexOf(QLatin1Char('/'));
+        rest.prepend(probe.mid(slash));
+        probe = slash > 0 ? probe.left(slash) : QStringLiteral("/");
     }
-    return QDir::cleanPath(QFileInfo(probe).canonicalFilePath() + absolute.mid(probe.size()));
+    return QDir::cleanPath(QFileInfo(probe).canonicalFilePath() + QLatin1Char('/') + rest);
 }
 
 bool isSameOrInside(const QString &path, const QString &folder)
 {
-    return path == folder || path.startsWith(folder + QLatin1Char('/'));
+    if (path == folder)
+        return true;
+    return path.startsWith(folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/'));
+}
+
+// QML resolves a text given to a url property against the folder of the
+// document it stands in, so "$HOME/data" arrives as "<that folder>/$HOME/data"
+// and "~" as "<that folder>/~". Returns the text as it was written when the
+// URL is such a one, else an empty text.
+QString variablePathResolvedByQml(const QObject *object, const QUrl &url)
+{
+    for (const QQmlContext *context = qmlContext(object); context; context = context->parentContext()) {
+        const QUrl folder = context->baseUrl().resolved(QUrl(QStringLiteral(".")));
+        if (folder.isEmpty() || folder.scheme() != url.scheme() || folder.authority() != url.authority())
+            continue;
+        const QString folderPath = folder.path(QUrl::FullyDecoded);
+        const QString path = url.path(QUrl::FullyDecoded);
+        if (!folderPath.endsWith(QLatin1Char('/')) || !path.startsWith(folderPath))
+            continue;
+        const QString written = path.mid(folderPath.size());
+        if (written.startsWith(QLatin1Char('$')) || written.startsWith(QLatin1Char('~')))
+            return written;
+    }
+    return QString();
+}
+
+// Folder copies list each folder in its default order: by name, ignoring case.
+void sortLikeQDir(QStringList &names)
+{
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+        const int ignoringCase = a.compare(b, Qt::CaseInsensitive);
+        return ignoringCase != 0 ? ignoringCase < 0 : a < b;
+    });
 }
 
 } // namespace
@@ -132,7 +183,8 @@ QUrl TkFileFolder::url() const
 
 void TkFileFolder::setUrl(const QUrl &url)
 {
-    setPath(FileUtility::resolvedPath(url, true));
+    const QString written = variablePathResolvedByQml(this, url);
+    setPath(written.isEmpty() ? FileUtility::resolvedPath(url, true) : written);
 }
 
 bool TkFileFolder::exists() const
@@ -203,11 +255,29 @@ bool TkFileFolder::removeFolder()
 
 bool TkFileFolder::removeFolder(const QString &folderName, bool recursive)
 {
-    const QString name = normalizedName(folderName);
-    QDir target(m_folder.absoluteFilePath(name));
+    QString name = normalizedName(folderName);
+    // "link/" would name the folder the link points to, not the link.
+    while (name.size() > 1 && name.endsWith(QLatin1Char('/')))
+        name.chop(1);
+    const QString targetPath = m_folder.absoluteFilePath(name);
+    const QString last = name.section(QLatin1Char('/'), -1);
+    const bool link = FilePlatform::entryType(targetPath, false) == FilePlatform::EntryType::SymbolicLink;
+    const QString canonical = link ? QString() : QFileInfo(targetPath).canonicalFilePath();
+    // An empty name, "." or ".." (also at the end of a longer name) and any
+    // name the kernel resolves to this folder or one above it would remove
+    // more than a subfolder.
+    if (name.isEmpty() || last == QLatin1String(".") || last == QLatin1String("..")
+        || (!canonical.isEmpty() && isSameOrInside(QFileInfo(path()).canonicalFilePath(), canonical))) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Not a subfolder to remove:" << folderName;
+        return false;
+    }
+    QDir target(targetPath);
     if (!target.exists())
         return true;
     qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << folderName << recursive << target.path();
+    // A link to a folder goes itself; what it points to stays.
+    if (link)
+        return QFile::remove(targetPath);
     if (recursive)
         return target.removeRecursively();
     return target.rmdir(target.path());
@@ -273,13 +343,22 @@ bool TkFileFolder::removeFile(const QString &fileName)
 
 bool TkFileFolder::renameFile(const QString &oldFileName, const QString &newFileName)
 {
-    return m_folder.rename(normalizedName(oldFileName), normalizedName(newFileName));
+    const QString newName = normalizedName(newFileName);
+    // Checked here because QFile::rename follows a dangling link, finds
+    // nothing and, when the kernel refuses to replace the link, falls back
+    // to a copy that writes through it.
+    const QString newPath = m_folder.absoluteFilePath(newName);
+    if (entryExists(newPath)) {
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Target file already exists:" << newPath;
+        return false;
+    }
+    return m_folder.rename(normalizedName(oldFileName), newName);
 }
 
 bool TkFileFolder::copyFile(const QString &fileName, const QString &filePath)
 {
     const QString source = m_folder.absoluteFilePath(normalizedName(fileName));
-    QString target = FileUtility::uriToString(QUrl(filePath));
+    QString target = normalizedName(filePath);
 
     const QFileInfo sourceInfo(source);
     if (!sourceInfo.exists()) {
@@ -294,22 +373,47 @@ bool TkFileFolder::copyFile(const QString &fileName, const QString &filePath)
     target = FileUtility::resolvedPath(target, true);
 
     if (sourceInfo.isDir()) {
-        // A target inside the source would be listed while it is filled and
-        // the copy would nest copies of itself until a step fails.
-        if (isSameOrInside(canonicalDestination(target), sourceInfo.canonicalFilePath())) {
+        // The copy is made where the kernel resolves the target, and refused
+        // when that lies inside the source: it would be listed while it is
+        // filled and nest copies of itself until a step fails.
+        const QString destination = canonicalDestination(target);
+        if (isSameOrInside(destination, sourceInfo.canonicalFilePath())) {
             qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Target is inside the source folder:" << source << "->"
                                       << target;
             return false;
         }
-        return copyFolder(source, target);
+        m_copyTarget = destination;
+        const bool ok = copyFolder(source, destination);
+        m_copyTarget.clear();
+        return ok;
     }
+    return copyEntry(source, target);
+}
 
-    if (QFileInfo::exists(target) || QFileInfo(target).isSymLink()) {
+bool TkFileFolder::copyEntry(const QString &source, const QString &target)
+{
+    if (entryExists(target)) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Target file already exists:" << target;
         return false;
     }
-
-    const bool ok = QFile::copy(source, target);
+    bool ok = false;
+    switch (FilePlatform::entryType(source, false)) {
+    case FilePlatform::EntryType::SymbolicLink:
+        // Followed, unless it leads nowhere: then the link is all there is.
+        ok = QFileInfo::exists(source) ? copyEntry(QFileInfo(source).canonicalFilePath(), target)
+                                       : FilePlatform::copySymbolicLink(source, target);
+        return ok;
+    case FilePlatform::EntryType::Pipe:
+        // Reading a pipe would wait for a writer: it is made anew instead.
+        ok = FilePlatform::copyPipe(source, target);
+        break;
+    case FilePlatform::EntryType::File:
+        ok = QFile::copy(source, target);
+        break;
+    default:
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Not a regular file, not copied:" << source;
+        return false;
+    }
     if (!ok)
         qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "File copy failed: " << source << "to" << target;
     return ok;
@@ -317,21 +421,37 @@ bool TkFileFolder::copyFile(const QString &fileName, const QString &filePath)
 
 bool TkFileFolder::copyFolder(const QString &sourcePath, const QString &targetPath)
 {
-    if (!QFileInfo(sourcePath).isDir()) {
-        const bool ok = copyFile(sourcePath, targetPath);
+    const QFileInfo info(sourcePath);
+    if (!info.isDir()) {
+        const FilePlatform::EntryType type = FilePlatform::entryType(sourcePath, true);
+        if (type == FilePlatform::EntryType::Device || type == FilePlatform::EntryType::Other) {
+            qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Not a regular file, not copied:" << sourcePath;
+            return true;
+        }
+        // A dangling link has no file for copyFile to check: it is copied as a link.
+        const bool ok = type == FilePlatform::EntryType::Missing ? copyEntry(sourcePath, targetPath)
+                                                                 : copyFile(sourcePath, targetPath);
         if (!ok)
             qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "copyFile failed:" << sourcePath << "->" << targetPath;
         return ok;
     }
 
-    // Linked folders are copied as real folders; a link back to a folder
-    // being copied above would nest copies until a step fails.
-    const QString canonical = QFileInfo(sourcePath).canonicalFilePath();
-    if (m_foldersBeingCopied.contains(canonical)) {
-        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Folder links back into the copy:" << sourcePath << "->"
-                                  << targetPath;
+    // Linked folders are copied as real folders, except a link back to a
+    // folder being copied above or to a folder that holds the copy: those
+    // would nest copies until a step fails, so they are left out.
+    const QString canonical = info.canonicalFilePath();
+    if (m_foldersBeingCopied.contains(canonical) || isSameOrInside(m_copyTarget, canonical)) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Folder links back into the copy:" << sourcePath << "->"
+                                 << targetPath;
+        return true;
+    }
+
+    QStringList entries;
+    if (!FilePlatform::folderEntries(sourcePath, &entries)) {
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "File is not readable:" << sourcePath;
         return false;
     }
+    sortLikeQDir(entries);
 
     QDir target(targetPath);
     if (!target.exists() && !target.mkpath(target.absolutePath())) {
@@ -341,11 +461,9 @@ bool TkFileFolder::copyFolder(const QString &sourcePath, const QString &targetPa
     }
 
     const QDir source(sourcePath);
-    const QStringList entries = source.entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden
-                                                 | QDir::System);
     m_foldersBeingCopied.append(canonical);
     bool ok = true;
-    for (const QString &entry : entries) {
+    for (const QString &entry : qAsConst(entries)) {
         ok = copyFolder(source.filePath(entry), target.filePath(entry));
         if (!ok)
             break;

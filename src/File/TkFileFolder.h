@@ -16,7 +16,8 @@ class TkSettings;
     files inside, and reads, writes, copies, renames and removes files.
 
     Paths assigned to `path` or `url` may begin with a path variable; names
-    given to the methods are joined to the folder, never resolved.
+    given to the methods are joined to the folder as text, never resolved
+    nor percent-decoded.
 */
 class TkFileFolder : public QObject
 {
@@ -74,8 +75,12 @@ signals:
 
 private:
     bool copyFolder(const QString &sourcePath, const QString &targetPath);
+    // Copies one entry that is not a folder to a target that must not exist.
+    bool copyEntry(const QString &source, const QString &target);
 
     QDir m_folder;
-    // Canonical paths of the source folders of a running folder copy.
+    // Canonical paths of the source folders of a running folder copy, and
+    // of its target.
     QStringList m_foldersBeingCopied;
+    QString m_copyTarget;
 };

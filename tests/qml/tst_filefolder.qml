@@ -78,6 +78,33 @@ TestCase {
         folder.destroy(); tilde.destroy()
     }
 
+    // The engine resolves a text given to a url property against this
+    // file's folder before FileFolder sees it.
+    FileFolder { id: variableUrl; url: "$HOME/dd" }
+    FileFolder { id: tildeUrl; url: "~" }
+
+    function test_urlTakesPathVariables_data() {
+        return [
+            { tag: "binding of $HOME/dd", folder: variableUrl, text: "$HOME/dd" },
+            { tag: "binding of ~", folder: tildeUrl, text: "~" },
+            { tag: "assignment of ~/dd", folder: null, text: "~/dd" },
+            { tag: "assignment of $TEMP", folder: null, text: "$TEMP" }
+        ]
+    }
+
+    function test_urlTakesPathVariables(data) {
+        var byPath = createFolder(data.text)
+        var byUrl = data.folder
+        if (byUrl === null) {
+            byUrl = createFolder()
+            byUrl.url = data.text
+        }
+        compare(byUrl.path, byPath.path)
+        if (data.folder === null)
+            byUrl.destroy()
+        byPath.destroy()
+    }
+
     function test_navigation() {
         var folder = createFolder(root.path)
         verify(!folder.cd("nothing-here"))

@@ -277,20 +277,26 @@ QByteArray FileUtility::readFile(const QString &filePath)
 
 bool FileUtility::writeFile(const QString &filePath, const QByteArray &bytes)
 {
-    // The new content goes to a temporary file that replaces the old one
-    // only once every byte is written, so a failed write (disk full, quota,
-    // I/O error) leaves the previous content in place. Where no temporary
-    // file can be created beside it, the file is written directly.
-    QSaveFile file(filePath);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) < bytes.size()) {
-        file.cancelWriting();
-        file.commit();
-        return false;
+    // The new content goes to a temporary file that takes the old one's
+    // place only once every byte is written, so a failed write (disk full,
+    // quota, size limit) keeps the previous content. That is only done where
+    // nobody can tell the file was replaced: other names of the file, pipes,
+    // devices, other owners and groups, set-id bits and watchers all need the
+    // file itself written, and so does a folder without room for the
+    // temporary file.
+    if (FilePlatform::canReplaceUnseen(filePath)) {
+        QSaveFile file(filePath);
+        if (file.open(QIODevice::WriteOnly)) {
+            // QSaveFile buffers small writes and its commit() ignores a failed
+            // flush: the write, the flush and the sync are checked first.
+            if (file.write(bytes) == bytes.size() && file.flush() && FilePlatform::syncToDisk(int(file.handle())))
+                return file.commit();
+            file.cancelWriting();
+            file.commit();
+            return false;
+        }
     }
-    return file.commit();
+    return FilePlatform::writeInPlace(filePath, bytes);
 }
 
 bool FileUtility::isUrl(const QUrl &url)

@@ -59,7 +59,10 @@ public:
 
     // Whole files
     static QByteArray readFile(const QString &filePath);
-    // Replaces the file's content; on failure the previous content is kept.
+    // Replaces the file's content; true only when every byte was written.
+    // A plain file of the writer is replaced whole, so a failed write keeps
+    // its previous content; hard-linked files, pipes, devices and files of
+    // other users are written in place and stay the same file.
     static bool writeFile(const QString &filePath, const QByteArray &bytes);
 
     // URLs and the strings QML passes
