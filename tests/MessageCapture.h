@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QLoggingCategory>
+#include <mutex>
 #include <QString>
 #include <QStringList>
 
@@ -20,6 +21,7 @@ public:
     MessageCapture() { s_current = this; m_previous = qInstallMessageHandler(&MessageCapture::handler); }
     ~MessageCapture() { qInstallMessageHandler(m_previous); s_current = nullptr; }
 
+    // Messages may come from worker threads: read them once those are done.
     const QList<Message> &messages() const { return m_messages; }
     void clear() { m_messages.clear(); }
 
@@ -45,6 +47,8 @@ public:
 private:
     static void handler(QtMsgType type, const QMessageLogContext &context, const QString &text)
     {
+        static std::mutex mutex;
+        const std::lock_guard<std::mutex> lock(mutex);
         if (s_current)
             s_current->m_messages.append({type, QString::fromLatin1(context.category), text});
     }

@@ -2,6 +2,7 @@
 #include "TkZipArchive.h"
 #include "TkZipFileInfo.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -9,6 +10,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextCodec>
+#include <QThread>
+#include <QTimer>
 #include <QtEndian>
 #include <QtTest>
 
@@ -57,8 +60,16 @@ private slots:
     void writer_needsExistingFileAndOpenWriter();
     void addFiles_archiveReadsBackWithPeerAndReader();
     void nonAsciiEntryAndArchivePath();
+    void background_givesTheSignalsOfASynchronousRun_data();
+    void background_givesTheSignalsOfASynchronousRun();
+    void cancel_stopsTheRunAndLeavesNoPartialFile_data();
+    void cancel_stopsTheRunAndLeavesNoPartialFile();
+    void background_endsWithTheObject_data();
+    void background_endsWithTheObject();
+    void background_oneRunAtATime();
 
 private:
+    QString largeArchive() const { return m_large->filePath(QStringLiteral("large.zip")); }
     QJsonArray makeArchive(const QJsonObject &description);
     QJsonArray makeArchive(const QString &path, const QJsonArray &entries)
     {
@@ -70,6 +81,7 @@ private:
     QStringList filesBelow(const QString &folder) const;
 
     QScopedPointer<QTemporaryDir> m_dir;
+    QScopedPointer<QTemporaryDir> m_large;
     QString m_previousCurrent;
 };
 
@@ -258,6 +270,12 @@ private:
 void tst_ZipArchive::initTestCase()
 {
     qRegisterMetaType<TkZipArchive::Result>();
+    // Long enough (300 MiB to inflate and write, from a small archive) that
+    // a background run is still going when a test acts on it.
+    m_large.reset(new QTemporaryDir);
+    QVERIFY(!makeArchive(largeArchive(), {entry("first.txt", "first"), repeated("big.bin", 300 << 20),
+                                          entry("last.txt", "last")})
+                 .isEmpty());
     qInfo() << "locale" << std::setlocale(LC_CTYPE, nullptr) << "codeset" << nl_langinfo(CODESET)
             << "local 8-bit codec" << QTextCodec::codecForLocale()->name();
 }
@@ -1074,6 +1092,220 @@ void tst_ZipArchive::nonAsciiEntryAndArchivePath()
     TkZipArchive reader;
     reader.setPath(written);
     QCOMPARE(reader.fileNames(), QStringList{name});
+}
+
+namespace {
+
+// Every signal of an extraction as one line, output paths relative to
+// `folder`, and whether each came on the object's thread.
+class SignalRecorder
+{
+public:
+    SignalRecorder(TkZipArchive *zip, const QString &folder)
+    {
+        auto relative = [folder](const QString &path) { return QDir(folder).relativeFilePath(path); };
+        auto note = [this](const QString &line) {
+            lines.append(line);
+            offThread |= QThread::currentThread() != qApp->thread();
+        };
+        QObject::connect(zip, &TkZipArchive::extractProgress, zip,
+                         [=](const QString &name, const QString &output, double percent) {
+                             note(QStringLiteral("progress %1 %2 %3").arg(name, relative(output)).arg(percent));
+                         }, Qt::DirectConnection);
+        QObject::connect(zip, &TkZipArchive::extractError, zip,
+                         [=](const QString &name, const QString &output, TkZipArchive::Result result) {
+                             note(QStringLiteral("error %1 %2 %3").arg(name, relative(output)).arg(int(result)));
+                         }, Qt::DirectConnection);
+        QObject::connect(zip, &TkZipArchive::extractCompleted, zip, [=] { note(QStringLiteral("completed")); },
+                         Qt::DirectConnection);
+        QObject::connect(zip, &TkZipArchive::extractCanceled, zip, [=] { note(QStringLiteral("canceled")); },
+                         Qt::DirectConnection);
+    }
+    QStringList lines;
+    bool offThread = false;
+};
+
+// Waits, with the event loop running, until the object is no longer busy.
+bool waitUntilIdle(TkZipArchive &zip)
+{
+    QDeadlineTimer deadline(60000);
+    while (zip.busy() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    return !zip.busy();
+}
+
+QStringList partialFiles(const QString &folder)
+{
+    QStringList found;
+    QDirIterator it(folder, {QStringLiteral(".maporaextras-*")}, QDir::Files | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found.append(it.next());
+    return found;
+}
+
+} // namespace
+
+void tst_ZipArchive::background_givesTheSignalsOfASynchronousRun_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::newRow("extractAll") << "";
+    QTest::newRow("extractFile") << "d/big.bin";
+}
+
+void tst_ZipArchive::background_givesTheSignalsOfASynchronousRun()
+{
+    QFETCH(QString, fileName);
+    QVERIFY(!makeArchive(QJsonObject{{"path", archivePath()},
+                                     {"entries", QJsonArray{entry("d/", ""), repeated("d/big.bin", 600000),
+                                                            entry("bad.txt", "damaged", "stored"),
+                                                            entry("../slip.txt", "x"), entry("same.txt", "1"),
+                                                            entry("same.txt", "2"), repeated("d/e/f.bin", 10000)}},
+                                     {"patches", QJsonArray{QJsonObject{{"entry", 2}, {"field", "crc"}, {"value", 1}}}}})
+                 .isEmpty());
+    QMap<bool, QStringList> signalLines;
+    QMap<bool, QStringList> trees;
+    for (bool background : {false, true}) {
+        const QString out = m_dir->filePath(background ? QStringLiteral("async") : QStringLiteral("sync"));
+        QVERIFY(QDir().mkpath(out));
+        TkZipArchive zip;
+        zip.setPath(archivePath());
+        zip.setAsynchronous(background);
+        SignalRecorder recorder(&zip, out);
+        QSignalSpy busySpy(&zip, &TkZipArchive::busyChanged);
+        const bool result = fileName.isEmpty() ? zip.extractAll(out) : zip.extractFile(fileName, out + "/x.bin");
+        if (background) {
+            QVERIFY2(result, "a background run that started");
+            QVERIFY(zip.busy());
+            QVERIFY(recorder.lines.isEmpty() || !recorder.lines.contains("completed"));
+            // The reading members work while the worker reads.
+            QCOMPARE(zip.fileNames().size(), 6);
+            QVERIFY(waitUntilIdle(zip));
+            QCOMPARE(busySpy.count(), 2);
+        } else {
+            QCOMPARE(result, !fileName.isEmpty());
+            QCOMPARE(busySpy.count(), 0);
+            // A background extractFile ends with extractCompleted as every
+            // background run does; a synchronous one never emits it.
+            if (!fileName.isEmpty())
+                recorder.lines.append(QStringLiteral("completed"));
+        }
+        QVERIFY(!recorder.offThread);
+        signalLines[background] = recorder.lines;
+        for (const QString &name : filesBelow(out))
+            trees[background].append(name + ' ' + QString::fromLatin1(QCryptographicHash::hash(readAll(QDir(out).filePath(name)), QCryptographicHash::Md5).toHex()));
+    }
+    QVERIFY(signalLines[false].size() > 140);
+    QCOMPARE(signalLines[true], signalLines[false]);
+    QCOMPARE(trees[true], trees[false]);
+}
+
+void tst_ZipArchive::cancel_stopsTheRunAndLeavesNoPartialFile_data()
+{
+    QTest::addColumn<bool>("background");
+    QTest::newRow("background run") << true;
+    QTest::newRow("synchronous run, from a handler") << false;
+}
+
+void tst_ZipArchive::cancel_stopsTheRunAndLeavesNoPartialFile()
+{
+    QFETCH(bool, background);
+    const QString large = largeArchive();
+    const QString victim = QDir(outPath()).filePath(QStringLiteral("big.bin"));
+    QVERIFY(writeBytes(victim, "previous"));
+    TkZipArchive zip;
+    zip.setPath(large);
+    zip.setAsynchronous(background);
+    QSignalSpy completedSpy(&zip, &TkZipArchive::extractCompleted);
+    QSignalSpy canceledSpy(&zip, &TkZipArchive::extractCanceled);
+    QSignalSpy errorSpy(&zip, &TkZipArchive::extractError);
+    // Canceled in the middle of the large entry; the ticks of a 16 ms timer
+    // show that the event loop went on during a background run.
+    connect(&zip, &TkZipArchive::extractProgress, &zip, [&zip](const QString &name, const QString &, double percent) {
+        if (name == QLatin1String("big.bin") && percent > 10)
+            zip.cancel();
+    });
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(16);
+    connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+    timer.start();
+    QCOMPARE(zip.extractAll(outPath()), background);
+    QVERIFY(waitUntilIdle(zip));
+    QCOMPARE(canceledSpy.count(), 1);
+    QCOMPARE(completedSpy.count() + errorSpy.count(), 0);
+    QCOMPARE(readAll(victim), QByteArray("previous"));
+    QCOMPARE(readAll(QDir(outPath()).filePath("first.txt")), QByteArray("first"));
+    QVERIFY(!QFileInfo::exists(QDir(outPath()).filePath("last.txt")));
+    QCOMPARE(partialFiles(m_dir->path()), QStringList());
+    if (background)
+        QVERIFY2(ticks > 0, "the timer fired while the archive was extracted");
+
+    // The next run is whole again; cancel() without a run does nothing.
+    zip.cancel();
+    QVERIFY(zip.extractFile(QStringLiteral("last.txt"), QDir(outPath()).filePath("last.txt")));
+    QVERIFY(waitUntilIdle(zip));
+    QCOMPARE(readAll(QDir(outPath()).filePath("last.txt")), QByteArray("last"));
+    QCOMPARE(canceledSpy.count(), 1);
+}
+
+void tst_ZipArchive::background_endsWithTheObject_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::newRow("close") << "close";
+    QTest::newRow("new path") << "path";
+    QTest::newRow("destruction") << "destroy";
+}
+
+void tst_ZipArchive::background_endsWithTheObject()
+{
+    QFETCH(QString, action);
+    const QString large = largeArchive();
+    QPointer<TkZipArchive> zip = new TkZipArchive;
+    zip->setPath(large);
+    zip->setAsynchronous(true);
+    QSignalSpy canceledSpy(zip.data(), &TkZipArchive::extractCanceled);
+    QVERIFY(zip->extractAll(outPath()));
+    // Let the worker get into the large entry.
+    QTRY_VERIFY(QFileInfo::exists(QDir(outPath()).filePath("first.txt")));
+    if (action == QLatin1String("close"))
+        zip->close();
+    else if (action == QLatin1String("path"))
+        zip->setPath(archivePath());
+    else
+        delete zip;
+    if (zip) {
+        // Cancelled and waited for: the run's signals came before the call returned.
+        QVERIFY(!zip->busy());
+        QCOMPARE(canceledSpy.count(), 1);
+        delete zip;
+    }
+    QCoreApplication::processEvents();
+    QCOMPARE(partialFiles(m_dir->path()), QStringList());
+    QVERIFY(!QFileInfo::exists(QDir(outPath()).filePath("last.txt")));
+}
+
+void tst_ZipArchive::background_oneRunAtATime()
+{
+    const QString large = largeArchive();
+    TkZipArchive zip;
+    zip.setAsynchronous(true);
+    MessageCapture capture;
+    zip.setPath(m_dir->filePath(QStringLiteral("missing.zip")));
+    QVERIFY2(!zip.extractAll(outPath()), "no archive, no run");
+    QVERIFY(!zip.busy());
+
+    zip.setPath(large);
+    QSignalSpy completedSpy(&zip, &TkZipArchive::extractCompleted);
+    QVERIFY(zip.extractAll(outPath()));
+    QVERIFY(!zip.extractAll(m_dir->filePath(QStringLiteral("second"))));
+    zip.setAsynchronous(false);
+    QVERIFY(!zip.extractFile(QStringLiteral("first.txt"), m_dir->filePath(QStringLiteral("second.txt"))));
+    QVERIFY(waitUntilIdle(zip));
+    QCOMPARE(completedSpy.count(), 1);
+    QVERIFY(capture.contains(QtWarningMsg, QStringLiteral("Extraction already running:")));
+    QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("second"))));
+    QCOMPARE(QFileInfo(QDir(outPath()).filePath("big.bin")).size(), qint64(300 << 20));
 }
 
 QTEST_GUILESS_MAIN(tst_ZipArchive)

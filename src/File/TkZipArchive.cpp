@@ -9,19 +9,31 @@
 
 #include <QFileInfo>
 #include <QSet>
+#include <QTimer>
+#include <QElapsedTimer>
+
+#include <atomic>
+#include <deque>
+#include <limits>
+#include <mutex>
+#include <thread>
 
 #include <zip.h>
 #include <zlib.h>
 
 using Extras::FileUtility;
 
-// Receives what the extraction of one entry reports.
+// Receives what an extraction reports, and tells it when to stop.
 class TkZipArchive::ExtractObserver
 {
 public:
     virtual ~ExtractObserver() = default;
     virtual void progress(const QString &name, const QString &output, double percent) = 0;
     virtual void error(const QString &name, const QString &output, Result result) = 0;
+    // Checked before every block of data and every entry.
+    virtual bool canceled() const = 0;
+    // Whether the archive the run walks was closed under it.
+    virtual bool archiveClosed() const { return false; }
 };
 
 namespace {
@@ -29,13 +41,104 @@ namespace {
 // Progress is reported once per this many bytes, however large the blocks
 // that are read and written.
 constexpr int ProgressStep = 4096;
+// How often the reports of a background run are collected, and how long
+// one collection may emit signals before the event loop gets its turn.
+constexpr int CollectInterval = 10;
+constexpr qint64 CollectBudgetNs = 5000000;
 
-// Delivers the reports as the object's signals, during the call.
+} // namespace
+
+// A run on a worker thread: its own reader, its thread, its cancel flag,
+// and the reports it made that the object's thread has yet to emit. The
+// worker only queues its reports; a timer of the object's thread collects
+// them every few milliseconds. Waking that thread for each of the tens of
+// thousands of progress reports would cost more than the extraction.
+struct TkZipArchive::BackgroundRun {
+    struct Report {
+        enum class Kind { Progress, Error, Finished };
+        Kind kind;
+        QString name;
+        QString output;
+        double percent = 0;
+        Result result = Result::EndOfFile;
+        Outcome outcome = Outcome::Extracted;
+    };
+
+    std::unique_ptr<ZipReader> reader;
+    std::thread thread;
+    std::atomic<bool> canceled{false};
+
+    ~BackgroundRun()
+    {
+        canceled = true;
+        wait();
+    }
+    void wait()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
+
+    void post(Report &&report)
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        reports.push_back(std::move(report));
+    }
+    // The next report in order; false when there is none yet.
+    bool take(Report *report)
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (reports.empty())
+            return false;
+        *report = std::move(reports.front());
+        reports.pop_front();
+        return true;
+    }
+
+private:
+    std::mutex mutex;
+    std::deque<Report> reports;
+};
+
+// Queues the reports of a worker thread's run for the object's thread,
+// where they become its signals in the order they were made.
+class TkZipArchive::QueuedObserver : public TkZipArchive::ExtractObserver
+{
+public:
+    explicit QueuedObserver(BackgroundRun *run)
+        : m_run(run)
+    {
+    }
+    void progress(const QString &name, const QString &output, double percent) override
+    {
+        m_run->post({BackgroundRun::Report::Kind::Progress, name, output, percent});
+    }
+    void error(const QString &name, const QString &output, Result result) override
+    {
+        m_run->post({BackgroundRun::Report::Kind::Error, name, output, 0, result});
+    }
+    void finished(Outcome outcome)
+    {
+        m_run->post({BackgroundRun::Report::Kind::Finished, {}, {}, 0, Result::EndOfFile, outcome});
+    }
+    bool canceled() const override { return m_run->canceled.load(std::memory_order_relaxed); }
+
+private:
+    BackgroundRun *m_run;
+};
+
+namespace {
+
+// Delivers the reports of a run on the object's thread as its signals,
+// during the call. Signal handlers may cancel the run or close the archive.
 class SignalObserver : public TkZipArchive::ExtractObserver
 {
 public:
-    explicit SignalObserver(TkZipArchive *archive)
+    SignalObserver(TkZipArchive *archive, const bool &cancelRequested, const quint64 &generation)
         : m_archive(archive)
+        , m_cancelRequested(cancelRequested)
+        , m_generation(generation)
+        , m_startGeneration(generation)
     {
     }
     void progress(const QString &name, const QString &output, double percent) override
@@ -46,9 +149,14 @@ public:
     {
         emit m_archive->extractError(name, output, result);
     }
+    bool canceled() const override { return m_cancelRequested; }
+    bool archiveClosed() const override { return m_generation != m_startGeneration; }
 
 private:
     TkZipArchive *m_archive;
+    const bool &m_cancelRequested;
+    const quint64 &m_generation;
+    const quint64 m_startGeneration;
 };
 
 TkZipArchive::Result resultOf(const ZipReader::Error &error)
@@ -133,11 +241,13 @@ TkZipArchive::TkZipArchive(QObject *parent)
     : QObject(parent)
 {
     qCDebug(CATEGORY_FILE) << Q_FUNC_INFO;
+    connect(&m_collector, &QTimer::timeout, this, [this] { deliverReports(CollectBudgetNs); });
 }
 
 TkZipArchive::~TkZipArchive()
 {
     qCDebug(CATEGORY_FILE) << Q_FUNC_INFO;
+    stopBackgroundRun(false);
     closeWriter();
     closeReader();
 }
@@ -194,10 +304,37 @@ QStringList TkZipArchive::folderNames()
     return m_reader->folderNames();
 }
 
+bool TkZipArchive::asynchronous() const
+{
+    return m_asynchronous;
+}
+
+void TkZipArchive::setAsynchronous(bool asynchronous)
+{
+    if (asynchronous == m_asynchronous)
+        return;
+    m_asynchronous = asynchronous;
+    emit asynchronousChanged();
+}
+
+bool TkZipArchive::busy() const
+{
+    return bool(m_run);
+}
+
 void TkZipArchive::close()
 {
+    stopBackgroundRun(true);
     closeWriter();
     closeReader();
+}
+
+void TkZipArchive::cancel()
+{
+    if (m_run)
+        m_run->canceled = true;
+    else if (m_extracting)
+        m_cancelRequested = true;
 }
 
 void TkZipArchive::closeReader()
@@ -271,9 +408,10 @@ TkZipFileInfo *TkZipArchive::fileInfo(const QString &fileName)
 
 bool TkZipArchive::refuseNestedExtraction(const char *function) const
 {
-    // A signal handler of a running extraction must not start another one
-    // on the same object: it would interleave with the entry being written.
-    if (!m_extracting)
+    // One extraction at a time: a second one, from a signal handler of the
+    // first or while one runs in the background, would interleave with the
+    // entry being written.
+    if (!m_extracting && !m_run)
         return false;
     qCWarning(CATEGORY_FILE) << function << "Extraction already running:" << m_path;
     return true;
@@ -291,10 +429,16 @@ bool TkZipArchive::extractFile(const QString &fileName, const QString &outputFil
     const int index = locateFile(fileName, m_caseSensitive);
     if (index < 0)
         return false;
+    if (m_asynchronous)
+        return startInBackground(index, outputFilePath);
     const FlagGuard extracting(m_extracting);
+    m_cancelRequested = false;
     const std::shared_ptr<ZipReader> reader = m_reader;
-    SignalObserver observer(this);
-    return extractCurrentFile(*reader, index, outputFilePath, observer);
+    SignalObserver observer(this, m_cancelRequested, m_generation);
+    const Outcome outcome = extractCurrentFile(*reader, index, outputFilePath, observer);
+    if (outcome == Outcome::Canceled)
+        emit extractCanceled();
+    return outcome == Outcome::Extracted;
 }
 
 bool TkZipArchive::extractAll(const QString &outputPath)
@@ -310,92 +454,190 @@ bool TkZipArchive::extractAll(const QString &outputPath)
         qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "ZIP not open" << m_path;
         return false;
     }
-    const QDir dir(outputPath);
-    qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << outputPath << dir;
-    if (!dir.mkpath(QStringLiteral(".")))
-        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to create:" << outputPath;
+    qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << outputPath << QDir(outputPath);
+    if (m_asynchronous)
+        return startInBackground(-1, outputPath);
 
     const FlagGuard extracting(m_extracting);
+    m_cancelRequested = false;
     // Signal handlers may close the archive or open another one: the
     // extraction keeps its reader and stops once the object's has changed.
     const std::shared_ptr<ZipReader> reader = m_reader;
-    const quint64 generation = m_generation;
-    SignalObserver observer(this);
+    SignalObserver observer(this, m_cancelRequested, m_generation);
+    const Outcome outcome = extractEntries(*reader, outputPath, observer);
+    if (outcome == Outcome::Canceled)
+        emit extractCanceled();
+    else
+        emit extractCompleted();
+    return outcome == Outcome::Extracted;
+}
+
+bool TkZipArchive::startInBackground(int index, const QString &outputPath)
+{
+    // The worker reads through a handle of its own, so that the reading
+    // members keep working here meanwhile.
+    QString reason;
+    std::unique_ptr<ZipReader> reader = ZipReader::open(m_path, &reason);
+    if (!reader) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to open:" << m_path << reason;
+        return false;
+    }
+    const int workerIndex = index < 0 ? -1 : reader->indexOf(m_reader->name(index), true);
+    if (index >= 0 && workerIndex < 0) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Archive changed on disk:" << m_path;
+        return false;
+    }
+    m_run.reset(new BackgroundRun);
+    m_run->reader = std::move(reader);
+    BackgroundRun *const run = m_run.get();
+    m_run->thread = std::thread([run, workerIndex, outputPath] {
+        QueuedObserver observer(run);
+        observer.finished(workerIndex < 0 ? extractEntries(*run->reader, outputPath, observer)
+                                          : extractCurrentFile(*run->reader, workerIndex, outputPath, observer));
+    });
+    m_collector.start(CollectInterval);
+    emit busyChanged();
+    return true;
+}
+
+void TkZipArchive::finishBackgroundRun(Outcome outcome)
+{
+    if (!m_run)
+        return;
+    m_run->wait();
+    m_run.reset();
+    m_collector.stop();
+    // Not busy any more when the last signal comes, so that its handler can
+    // start the next run.
+    emit busyChanged();
+    if (outcome == Outcome::Canceled)
+        emit extractCanceled();
+    else
+        emit extractCompleted();
+}
+
+void TkZipArchive::deliverReports(qint64 budgetNs)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    BackgroundRun *const run = m_run.get();
+    BackgroundRun::Report report;
+    for (int delivered = 1;; ++delivered) {
+        // A handler may have ended the run, which delivers the rest itself.
+        if (m_run.get() != run || !run->take(&report))
+            return;
+        switch (report.kind) {
+        case BackgroundRun::Report::Kind::Progress:
+            emit extractProgress(report.name, report.output, report.percent);
+            break;
+        case BackgroundRun::Report::Kind::Error:
+            emit extractError(report.name, report.output, report.result);
+            break;
+        case BackgroundRun::Report::Kind::Finished:
+            finishBackgroundRun(report.outcome);
+            return;
+        }
+        if (delivered % 64 == 0 && elapsed.nsecsElapsed() > budgetNs)
+            return;
+    }
+}
+
+void TkZipArchive::stopBackgroundRun(bool deliver)
+{
+    if (!m_run)
+        return;
+    m_run->canceled = true;
+    m_run->wait();
+    m_collector.stop();
+    if (deliver)
+        deliverReports(std::numeric_limits<qint64>::max());
+    m_run.reset();
+}
+
+TkZipArchive::Outcome TkZipArchive::extractEntries(ZipReader &reader, const QString &outputPath,
+                                                   ExtractObserver &observer)
+{
+    const QDir dir(outputPath);
+    if (!dir.mkpath(QStringLiteral(".")))
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to create:" << outputPath;
     QSet<QString> extracted;
     // Entries of one folder usually follow each other: create each folder
     // once rather than asking the file system again for every entry.
     QString madeFolder;
-    bool allExtracted = true;
-    for (int index = 0; index < reader->count(); ++index) {
-        const QString &name = reader->name(index);
+    Outcome outcome = Outcome::Extracted;
+    for (int index = 0; index < reader.count(); ++index) {
+        if (observer.canceled())
+            return Outcome::Canceled;
+        const QString &name = reader.name(index);
         const QString output = dir.filePath(name);
         // The archive chooses these names: never let one leave the folder.
         if (leavesFolder(name)) {
             qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Entry outside the output folder skipped:" << name;
             observer.error(name, output, Result::ParameterError);
-            allExtracted = false;
+            outcome = Outcome::Failed;
             continue;
         }
         const bool isFolder = name.endsWith(QLatin1Char('/'));
         if (!isFolder && extracted.contains(name)) {
             qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Duplicate entry skipped:" << name;
             observer.error(name, output, Result::ParameterError);
-            allExtracted = false;
+            outcome = Outcome::Failed;
             continue;
         }
         extracted.insert(name);
         const QString folder = QFileInfo(name).path();
         if (!folder.isEmpty() && folder != QLatin1String(".") && folder != madeFolder && dir.mkpath(folder))
             madeFolder = folder;
-        allExtracted &= extractCurrentFile(*reader, index, output, observer);
-        if (m_generation != generation) {
-            qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Archive closed during extraction:" << m_path;
-            allExtracted = false;
-            break;
+        const Outcome entry = extractCurrentFile(reader, index, output, observer);
+        if (entry == Outcome::Canceled)
+            return entry;
+        if (entry == Outcome::Failed)
+            outcome = Outcome::Failed;
+        if (observer.archiveClosed()) {
+            qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Archive closed during extraction:" << reader.path();
+            return Outcome::Failed;
         }
     }
-    emit extractCompleted();
-    return allExtracted;
+    return outcome;
 }
 
-bool TkZipArchive::extractCurrentFile(ZipReader &reader, int index, const QString &outputFilePath,
-                                      ExtractObserver &observer)
+TkZipArchive::Outcome TkZipArchive::extractCurrentFile(ZipReader &reader, int index, const QString &outputFilePath,
+                                                       ExtractObserver &observer)
 {
     const QString &name = reader.name(index);
     const ZipDirectory::Entry &entry = reader.entry(index);
+    auto failed = [&](Result result) {
+        observer.error(name, outputFilePath, result);
+        return Outcome::Failed;
+    };
 
     if (name.endsWith(QLatin1Char('/'))) {
         // A folder entry has no data: it stands for its folder.
         if (!ZipPlatform::makeFolder(outputFilePath)) {
             qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << outputFilePath;
-            observer.error(name, outputFilePath, Result::ErrNo);
-            return false;
+            return failed(Result::ErrNo);
         }
-        return true;
+        return Outcome::Extracted;
     }
     if (entry.overlapping) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Overlapping entry:" << name;
-        observer.error(name, outputFilePath, Result::BadZipFile);
-        return false;
+        return failed(Result::BadZipFile);
     }
     ZipPlatform::ReplacingFile output(outputFilePath);
     if (output.inspect() && output.existing() == reader.identity()) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Output is the archive itself:" << outputFilePath;
-        observer.error(name, outputFilePath, Result::ParameterError);
-        return false;
+        return failed(Result::ParameterError);
     }
 
     ZipReader::Error error;
     const std::unique_ptr<ZipReader::Stream> stream = reader.openEntry(index, &error);
     if (!stream) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "unzOpenCurrentFile" << int(resultOf(error)) << error.text;
-        observer.error(name, outputFilePath, resultOf(error));
-        return false;
+        return failed(resultOf(error));
     }
     if (!output.open()) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << outputFilePath << output.errorString();
-        observer.error(name, outputFilePath, Result::ErrNo);
-        return false;
+        return failed(Result::ErrNo);
     }
 
     char *const buffer = reader.buffer();
@@ -408,20 +650,21 @@ bool TkZipArchive::extractCurrentFile(ZipReader &reader, int index, const QStrin
     const double total = double(declared);
     quint64 written = 0;
     for (;;) {
+        // A canceled entry leaves nothing: the output goes with `output`.
+        if (observer.canceled())
+            return Outcome::Canceled;
         const qint64 count = stream->read(buffer, ZipReader::BufferSize);
         if (count < 0) {
             const ZipReader::Error readError = stream->error();
             qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "unzReadCurrentFile" << int(resultOf(readError))
                                    << readError.text;
-            observer.error(name, outputFilePath, resultOf(readError));
-            return false;
+            return failed(resultOf(readError));
         }
         if (count == 0)
             break;
         if (quint64(count) > declared - written) {
             qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Entry larger than its declared size:" << name << declared;
-            observer.error(name, outputFilePath, Result::BadZipFile);
-            return false;
+            return failed(Result::BadZipFile);
         }
         // One report per step of the block, counted before that step.
         const quint64 end = written + quint64(count);
@@ -429,16 +672,14 @@ bool TkZipArchive::extractCurrentFile(ZipReader &reader, int index, const QStrin
             observer.progress(name, outputFilePath, double(at) / total * 100.0);
         if (!output.write(buffer, count)) {
             qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error writing:" << outputFilePath << output.errorString();
-            observer.error(name, outputFilePath, Result::ErrNo);
-            return false;
+            return failed(Result::ErrNo);
         }
         written = end;
     }
     if (written != declared) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Entry shorter than its declared size:" << name << written
                                   << declared;
-        observer.error(name, outputFilePath, Result::BadZipFile);
-        return false;
+        return failed(Result::BadZipFile);
     }
 
     // The file's times are the entry's; a pipe or device keeps its own.
@@ -448,11 +689,10 @@ bool TkZipArchive::extractCurrentFile(ZipReader &reader, int index, const QStrin
                                  << output.errorString();
     if (!output.commit()) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error writing:" << outputFilePath << output.errorString();
-        observer.error(name, outputFilePath, Result::ErrNo);
-        return false;
+        return failed(Result::ErrNo);
     }
     observer.progress(name, outputFilePath, 100.0);
-    return true;
+    return Outcome::Extracted;
 }
 
 bool TkZipArchive::zwOpen()

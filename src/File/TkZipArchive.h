@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <memory>
 
@@ -23,6 +24,13 @@ class ZipWriter;
     addFiles()/addFile() create an archive at `path`; close() finishes it.
     Reading and writing never hold the file open at the same time.
 
+    With `asynchronous` set, extractFile() and extractAll() run on a worker
+    thread with an archive handle of its own and return at once; the
+    signals arrive on the object's thread in the order a synchronous run
+    gives them, ending with extractCompleted() or, after cancel(),
+    extractCanceled(). Changing the path, close() and destruction cancel a
+    run and wait for it.
+
     An extracted entry is written beside its target and put in place only
     when all of it was read and its size and CRC matched, so a failed entry
     leaves an existing file of that name as it was.
@@ -35,6 +43,8 @@ class TkZipArchive : public QObject
     Q_PROPERTY(bool isOpen READ isOpen NOTIFY pathChanged)
     Q_PROPERTY(QStringList fileNames READ fileNames NOTIFY pathChanged)
     Q_PROPERTY(QStringList folderNames READ folderNames NOTIFY pathChanged)
+    Q_PROPERTY(bool asynchronous READ asynchronous WRITE setAsynchronous NOTIFY asynchronousChanged)
+    Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
 
 public:
     // The status carried by extractError(). A zlib status without a name
@@ -62,8 +72,15 @@ public:
     QStringList fileNames();
     // Folder entries without their trailing "/".
     QStringList folderNames();
+    bool asynchronous() const;
+    void setAsynchronous(bool asynchronous);
+    // True while an extraction runs in the background.
+    bool busy() const;
 
     Q_INVOKABLE void close();
+    // Stops the running extraction at the next block of data; the entry
+    // being written leaves nothing behind.
+    Q_INVOKABLE void cancel();
     Q_INVOKABLE bool exists(const QString &fileName);
     // A new parentless snapshot of the entry, or null.
     Q_INVOKABLE TkZipFileInfo *fileInfo(const QString &fileName);
@@ -92,16 +109,36 @@ signals:
     void extractError(const QString &fileName, const QString &outputFileName, TkZipArchive::Result result);
     void extractProgress(const QString &fileName, const QString &outputFileName, double percent);
     void extractCompleted();
+    void extractCanceled();
+    void asynchronousChanged();
+    void busyChanged();
 
 private:
     bool zrOpen();
     void closeReader();
     void closeWriter();
+    // How the extraction of one entry, or a whole run, ended.
+    enum class Outcome { Extracted, Failed, Canceled };
+    struct BackgroundRun;
+    class QueuedObserver;
+
     // The index of the entry, or -1.
     int locateFile(const QString &fileName, bool caseSensitive);
-    static bool extractCurrentFile(ZipReader &reader, int index, const QString &outputFilePath,
-                                   ExtractObserver &observer);
+    // Both run on the calling thread with a reader of that thread.
+    static Outcome extractCurrentFile(ZipReader &reader, int index, const QString &outputFilePath,
+                                      ExtractObserver &observer);
+    static Outcome extractEntries(ZipReader &reader, const QString &outputPath, ExtractObserver &observer);
     bool refuseNestedExtraction(const char *function) const;
+    // Runs the entry at `index` of the archive's reader, or all entries
+    // when it is -1, on a worker thread.
+    bool startInBackground(int index, const QString &outputPath);
+    // Emits the queued reports of the background run as signals, for about
+    // `budgetNs` at the most.
+    void deliverReports(qint64 budgetNs);
+    void finishBackgroundRun(Outcome outcome);
+    // Cancels the background run and waits for it; with `deliver` its
+    // remaining signals are sent before this returns.
+    void stopBackgroundRun(bool deliver);
 
     QString m_path;
     // Shared with a running extraction, which a signal handler may outlive
@@ -113,4 +150,9 @@ private:
     // that the archive it walks is gone, whatever was opened since.
     quint64 m_generation = 0;
     bool m_extracting = false;
+    bool m_cancelRequested = false;
+    bool m_asynchronous = false;
+    std::unique_ptr<BackgroundRun> m_run;
+    // Collects the reports of the background run on this object's thread.
+    QTimer m_collector;
 };

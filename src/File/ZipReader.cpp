@@ -57,6 +57,7 @@ ZipReader::Error ZipReader::Stream::error() const
 std::unique_ptr<ZipReader> ZipReader::open(const QString &path, QString *reason)
 {
     std::unique_ptr<ZipReader> reader(new ZipReader);
+    reader->m_path = path;
     quint64 size = 0;
     FILE *file = ZipPlatform::openArchive(path, &reader->m_identity, &size, reason);
     if (!file)

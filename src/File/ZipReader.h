@@ -66,6 +66,7 @@ public:
     ZipReader(const ZipReader &) = delete;
     ZipReader &operator=(const ZipReader &) = delete;
 
+    const QString &path() const { return m_path; }
     int count() const { return m_names.size(); }
     const QString &name(int index) const { return m_names.at(index); }
     const ZipDirectory::Entry &entry(int index) const { return m_directory.entries().at(index); }
@@ -90,6 +91,7 @@ private:
     ZipReader() = default;
     void listNames() const;
 
+    QString m_path;
     zip *m_archive = nullptr;
     ZipDirectory m_directory;
     ZipPlatform::FileIdentity m_identity;

@@ -175,4 +175,27 @@ TestCase {
         compare(root.readTextFile("out/sub/more.txt"), "more")
         archive.destroy()
     }
+
+    // Signals of a background run reach QML handlers on the QML thread.
+    function test_backgroundExtraction() {
+        var archive = createArchive(basicFixture.filePath)
+        var canceledSpy = createTemporaryObject(signalSpyComponent, testCase,
+                                                { target: archive, signalName: "extractCanceled" })
+        archive.asynchronous = true
+        verify(archive.extractAll(root.filePath("out")))
+        verify(archive.busy)
+        compare(archive.fileNames.length, 4, "reading while the worker extracts")
+        tryCompare(archive, "busy", false)
+        compare(completedSpy.count, 1)
+        compare(canceledSpy.count, 0)
+        compare(errorSpy.count, 0)
+        compare(progressSpy.signalArguments[progressSpy.count - 1][2], 100)
+        compare(root.fileInfo("out/a/b.txt").size, "10000")
+        archive.destroy()
+    }
+
+    Component {
+        id: signalSpyComponent
+        SignalSpy {}
+    }
 }
