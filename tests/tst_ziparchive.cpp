@@ -1106,7 +1106,7 @@ public:
         auto relative = [folder](const QString &path) { return QDir(folder).relativeFilePath(path); };
         auto note = [this](const QString &line) {
             lines.append(line);
-            offThread |= QThread::currentThread() != qApp->thread();
+            offThread |= QThread::currentThread() != QCoreApplication::instance()->thread();
         };
         QObject::connect(zip, &TkZipArchive::extractProgress, zip,
                          [=](const QString &name, const QString &output, double percent) {
