@@ -9,7 +9,7 @@ TestCase {
     property var root: null
 
     FileFolder { id: scratch }
-    // The camera files beside the repository; CTest sets the variable.
+    // The camera files of tests/data (or the folder CMake was given); CTest sets the variable.
     FileInfo { id: corpus; filePath: "$MAPORA_TEST_CORPUS/exif" }
 
     Component {
@@ -259,6 +259,7 @@ TestCase {
     function test_cameraFileInTheSouth() {
         var info = createInfo()
         info.filePath = corpus.filePath + "/Kodak_CX7530.jpg"
+        verify(info.exists, info.filePath + " is missing (MAPORA_TEST_CORPUS names the folder above exif/)")
         verify(info.isExifValid, info.filePath)
         verify(info.imageTags.indexOf(34853) >= 0)
         fuzzyCompare(info.gpsLatitude, -0.3713, 1e-6)
