@@ -1,11 +1,12 @@
 // Explorer: a small file browser that shows what Quil.MaporaExtras gives a
 // QML application. With a display it opens a window. Without one it renders
 // offscreen, takes a tour over the samples it ships with (extracts the
-// sample ZIP, reads the sample JPEG's GPS position), saves a screenshot and
-// prints its path.
+// sample ZIP, shooting the window halfway, then shows the sample JPEG with
+// its EXIF data), saves the screenshots and prints their paths.
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QImage>
 #include <QQmlApplicationEngine>
@@ -42,35 +43,48 @@ public:
         std::fflush(stdout);
     }
 
+    // Saves the window as it stands beside the screenshot, as
+    // <screenshot>-<name>.png. The tour calls it from an extractProgress
+    // handler: ZipArchive lets slots look at the archive during extraction,
+    // and the offscreen tour has no user input that could close it.
+    Q_INVOKABLE bool snapshot(const QString &name)
+    {
+        const QFileInfo main(m_screenshot);
+        return save(main.dir().filePath(main.completeBaseName() + QLatin1Char('-') + name + QStringLiteral(".png")));
+    }
+
     // Lets the last state render, saves the screenshot and quits.
     Q_INVOKABLE void finish(bool ok)
     {
         QTimer::singleShot(200, this, [this, ok] {
-            // The item grab renders through the scene graph the window uses,
-            // the software one included.
-            m_grab = window ? window->contentItem()->grabToImage() : QSharedPointer<QQuickItemGrabResult>();
-            if (!m_grab) {
-                done(ok, false);
-                return;
-            }
-            connect(m_grab.data(), &QQuickItemGrabResult::ready, this,
-                    [this, ok] { done(ok, m_grab->image().save(m_screenshot, "PNG")); });
+            const bool saved = save(m_screenshot);
+            QCoreApplication::exit(ok && saved ? 0 : 1);
         });
     }
 
 private:
-    void done(bool ok, bool saved)
+    // Grabs the window's content and saves it as PNG; false when it cannot.
+    bool save(const QString &path)
     {
-        // The grab holds its item; release it while the window still exists.
-        m_grab.reset();
+        // The item grab renders through the scene graph the window uses, the
+        // software one included, on its next frame: wait for that here.
+        QSharedPointer<QQuickItemGrabResult> grab = window ? window->contentItem()->grabToImage()
+                                                           : QSharedPointer<QQuickItemGrabResult>();
+        bool saved = false;
+        if (grab) {
+            QEventLoop frame;
+            connect(grab.data(), &QQuickItemGrabResult::ready, &frame, &QEventLoop::quit);
+            QTimer::singleShot(10000, &frame, &QEventLoop::quit);
+            frame.exec();
+            saved = !grab->image().isNull() && grab->image().save(path, "PNG");
+        }
         if (saved)
-            report(QStringLiteral("screenshot: ") + m_screenshot);
+            report(QStringLiteral("screenshot: ") + path);
         else
-            std::fprintf(stderr, "could not save the screenshot to %s\n", qPrintable(m_screenshot));
-        QCoreApplication::exit(ok && saved ? 0 : 1);
+            std::fprintf(stderr, "could not save the screenshot to %s\n", qPrintable(path));
+        return saved;
     }
 
-    QSharedPointer<QQuickItemGrabResult> m_grab;
     bool m_active;
     QString m_samples;
     QString m_output;
