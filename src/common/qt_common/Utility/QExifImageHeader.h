@@ -170,9 +170,10 @@ public:
     // The largest TIFF block one APP1 segment can carry: a 16-bit segment
     // length, less its own 2 bytes and the 6 bytes "Exif", 0, 0.
     static const int MaximumBlockSize = 65527;
-    // The most readBlock() takes from its device: a TIFF block addresses
-    // 4 GiB, but the block is parsed from one copy in memory, and 16 MiB
-    // holds the metadata of any camera file (its preview images included).
+    // The most readBlock() takes from its device. A TIFF block's 32-bit
+    // offsets reach 4 GiB, but the block is parsed from one copy in memory:
+    // the limit keeps a large device from costing that much, and is still
+    // far above the size of the EXIF data of a camera file.
     static constexpr qint64 MaximumReadBlockSize = 16 * 1024 * 1024;
 
     QExifImageHeader();
