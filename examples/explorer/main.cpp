@@ -21,7 +21,7 @@
 
 namespace {
 
-// What the QML side of the tour talks to: report lines and the end.
+// What the QML side of the tour talks to: report lines, screenshots and the end.
 class Tour : public QObject
 {
     Q_OBJECT
@@ -58,26 +58,44 @@ public:
     {
         QTimer::singleShot(200, this, [this, ok] {
             const bool saved = save(m_screenshot);
+            // The software scene graph frees the texture of an image that is
+            // no longer shown on its next frame, not with the window: let the
+            // window drop its images and draw once more before it goes.
+            emit leaving();
+            if (window) {
+                window->releaseResources();
+                renderFrame();
+            }
             QCoreApplication::exit(ok && saved ? 0 : 1);
         });
     }
 
+signals:
+    // The tour is over: show nothing that holds images.
+    void leaving();
+
 private:
-    // Grabs the window's content and saves it as PNG; false when it cannot.
-    bool save(const QString &path)
+    // Renders the window's content on its next frame, waiting for it here;
+    // a null image when it cannot. The item grab renders through the scene
+    // graph the window uses, the software one included.
+    QImage renderFrame()
     {
-        // The item grab renders through the scene graph the window uses, the
-        // software one included, on its next frame: wait for that here.
         QSharedPointer<QQuickItemGrabResult> grab = window ? window->contentItem()->grabToImage()
                                                            : QSharedPointer<QQuickItemGrabResult>();
-        bool saved = false;
-        if (grab) {
-            QEventLoop frame;
-            connect(grab.data(), &QQuickItemGrabResult::ready, &frame, &QEventLoop::quit);
-            QTimer::singleShot(10000, &frame, &QEventLoop::quit);
-            frame.exec();
-            saved = !grab->image().isNull() && grab->image().save(path, "PNG");
-        }
+        if (!grab)
+            return QImage();
+        QEventLoop frame;
+        connect(grab.data(), &QQuickItemGrabResult::ready, &frame, &QEventLoop::quit);
+        QTimer::singleShot(10000, &frame, &QEventLoop::quit);
+        frame.exec();
+        return grab->image();
+    }
+
+    // Saves the window's content as PNG; false when it cannot.
+    bool save(const QString &path)
+    {
+        const QImage image = renderFrame();
+        const bool saved = !image.isNull() && image.save(path, "PNG");
         if (saved)
             report(QStringLiteral("screenshot: ") + path);
         else

@@ -87,6 +87,11 @@ ApplicationWindow {
         tourTimer.start()
     }
 
+    Connections {
+        target: tour
+        function onLeaving() { window.selectedPath = "" }
+    }
+
     property bool tourShotZip: false
     Connections {
         target: details.zip
