@@ -44,8 +44,8 @@ void checkWriteAndReadBack(const QExifImageHeader &header)
     out.open(QIODevice::WriteOnly);
     const qint64 size = header.blockSize();
     require(header.writeBlock(&out) == size && block.size() == size, "blockSize() differs from writeBlock()");
-    if (size > QExifImageHeader::MaximumBlockSize)
-        return; // larger than one segment holds; reading stops at that size
+    if (size > QExifImageHeader::MaximumReadBlockSize)
+        return; // larger than readBlock() takes; reading stops at that size
     QBuffer in(&block);
     in.open(QIODevice::ReadOnly);
     QExifImageHeader back;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds the module and starts the explorer example.
 # With a display it opens a window; without one it renders offscreen, runs
-# its tour over the sample ZIP and JPEG and prints the screenshot's path.
+# its tour over the sample ZIP and JPEG and prints the screenshots' paths.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -94,6 +94,8 @@ private slots:
     void reading_staysInsideTheBlock_data();
     void reading_staysInsideTheBlock();
     void directoryCount_isBoundedByTheBlock();
+    void readBlock_takesBlocksLargerThanASegment_data();
+    void readBlock_takesBlocksLargerThanASegment();
     void unsupportedType_warnsAndKeepsTheTag();
     void badByteOrderOrMagic_failsAndClears();
     void subDirectories_followOnlySingleLongPointers();
@@ -230,6 +232,44 @@ void tst_ExifHeader::directoryCount_isBoundedByTheBlock()
     QByteArray segment = TiffBlockBuilder::exifSegment(full);
     QVERIFY(loadJpeg(header, TiffBlockBuilder::jpeg({segment.left(segment.size() - 20)}, QByteArray())));
     QCOMPARE(header.value(QExifImageHeader::Orientation).toShort(), quint16(3));
+}
+
+void tst_ExifHeader::readBlock_takesBlocksLargerThanASegment_data()
+{
+    QTest::addColumn<int>("textAt");
+    QTest::addColumn<bool>("sequential");
+    QTest::addColumn<bool>("read");
+
+    // "Maker" and its zero byte end the block; the limit is the most readBlock() takes.
+    const int limit = int(QExifImageHeader::MaximumReadBlockSize);
+    QTest::newRow("within a segment's size") << 1000 << false << true;
+    QTest::newRow("70 006 bytes") << 70000 << false << true;
+    QTest::newRow("70 006 bytes, sequential device") << 70000 << true << true;
+    QTest::newRow("ending at the limit") << limit - 6 << false << true;
+    QTest::newRow("one byte past the limit") << limit - 5 << false << false;
+    QTest::newRow("one byte past the limit, sequential device") << limit - 5 << true << false;
+}
+
+void tst_ExifHeader::readBlock_takesBlocksLargerThanASegment()
+{
+    QFETCH(int, textAt);
+    QFETCH(bool, sequential);
+    QFETCH(bool, read);
+
+    TiffBlockBuilder b;
+    b.addDirectory({TiffBlockBuilder::pointing(0x010F, 2, 6, quint32(textAt))}, true);
+    b.append(QByteArray(textAt - b.block().size(), 'x'));
+    b.append(QByteArray("Maker", 6));
+    SequentialBuffer sequentialBuffer;
+    QBuffer plainBuffer;
+    QBuffer &buffer = sequential ? sequentialBuffer : plainBuffer;
+    buffer.setData(b.block());
+    buffer.open(QIODevice::ReadOnly);
+    QExifImageHeader header;
+    QVERIFY(header.readBlock(&buffer));
+    QVERIFY(header.contains(QExifImageHeader::Make));
+    QCOMPARE(header.value(QExifImageHeader::Make).toString(), read ? QStringLiteral("Maker") : QString());
+    QCOMPARE(header.value(QExifImageHeader::Make).isNull(), !read);
 }
 
 void tst_ExifHeader::unsupportedType_warnsAndKeepsTheTag()

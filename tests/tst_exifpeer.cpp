@@ -1,5 +1,5 @@
 // The EXIF reader and writer against exiftool, an independent peer: real
-// camera files from the shared corpus, files that exiftool makes, and files
+// camera files from tests/data/exif, files that exiftool makes, and files
 // that saveJpeg writes and exiftool reads back.
 #include "ExifTestValues.h"
 #include "ExiftoolPeer.h"
@@ -205,7 +205,7 @@ void tst_ExifPeer::corpusFile_readsAsExiftoolReadsIt_data()
 {
     QTest::addColumn<QString>("path");
     const QFileInfoList files = QDir(corpusFolder()).entryInfoList({"*.jpg", "*.jpeg"}, QDir::Files, QDir::Name);
-    QVERIFY(files.size() >= 20);
+    QVERIFY2(!files.isEmpty(), qPrintable(corpusFolder() + " holds no JPEG file"));
     for (const QFileInfo &file : files)
         QTest::newRow(qPrintable(file.fileName())) << file.absoluteFilePath();
 }

@@ -30,6 +30,7 @@ private slots:
     void outsideGuiApplication_stopsWithFatalMessage();
     void userHomePath_fromApplicationProperty();
     void loggingSwitch_silencesTheExtrasFamily();
+    void displayScaleFactor_resetIsLogged_data();
     void displayScaleFactor_resetIsLogged();
     void notifier_isReleasedWithTheSystem();
     // Stops every event loop of the thread: keep it last.
@@ -100,6 +101,9 @@ void tst_System::referenceDensity_data()
     QTest::newRow("zero") << QByteArray("0") << 100.0 / 96.0 << true;
     QTest::newRow("negative") << QByteArray("-5") << 100.0 / 96.0 << true;
     QTest::newRow("not a number") << QByteArray("abc") << 100.0 / 96.0 << true;
+    QTest::newRow("infinite") << QByteArray("inf") << 100.0 / 96.0 << true;
+    QTest::newRow("nan") << QByteArray("nan") << 100.0 / 96.0 << true;
+    QTest::newRow("so small the factor overflows") << QByteArray("1e-320") << 100.0 / 96.0 << true;
 }
 
 void tst_System::referenceDensity()
@@ -111,7 +115,10 @@ void tst_System::referenceDensity()
     QProcess *child = runChild(QStringLiteral("--print-scale"), ppi);
     QCOMPARE(child->exitCode(), 0);
     QCOMPARE(QString::fromLatin1(child->readAllStandardOutput()).trimmed().toDouble(), scale);
-    QCOMPARE(child->readAllStandardError().contains("MAPORA_RUNTIME_BASE_PPI is not a positive number"), warns);
+    const QByteArray errors = child->readAllStandardError();
+    QCOMPARE(errors.contains("MAPORA_RUNTIME_BASE_PPI is not a positive number"), warns);
+    if (warns)
+        QVERIFY2(errors.contains("Core: TkSystem::TkSystem(QObject*) MAPORA_RUNTIME_BASE_PPI"), errors.constData());
 }
 
 void tst_System::outsideGuiApplication_stopsWithFatalMessage()
@@ -150,12 +157,22 @@ void tst_System::loggingSwitch_silencesTheExtrasFamily()
     QVERIFY(file.isWarningEnabled());
 }
 
+void tst_System::displayScaleFactor_resetIsLogged_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::newRow("zero") << 0.0;
+    QTest::newRow("negative") << -1.0;
+    QTest::newRow("nan") << qQNaN();
+}
+
 void tst_System::displayScaleFactor_resetIsLogged()
 {
+    QFETCH(double, value);
     TkSystem system;
+    system.setDisplayScaleFactor(2);
     QSignalSpy spy(&system, &TkSystem::displayScaleFactorChanged);
     MessageCapture capture;
-    system.setDisplayScaleFactor(0);
+    system.setDisplayScaleFactor(value);
     QVERIFY(capture.contains(QtDebugMsg, QStringLiteral("Reset to default scale factor")));
     QCOMPARE(system.displayScaleFactor(), 100.0 / 96.0);
     QCOMPARE(spy.count(), 1);

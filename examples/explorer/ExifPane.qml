@@ -4,7 +4,8 @@ import QtQuick.Layouts 1.15
 import Quil.MaporaExtras 1.1
 import "ExifNames.js" as ExifNames
 
-// The EXIF tags of a JPEG (image, Exif and GPS tables) and its position.
+// The picture of a JPEG, its EXIF tags (image, Exif and GPS tables) in
+// readable form, and its position.
 ColumnLayout {
     id: pane
 
@@ -23,7 +24,7 @@ ColumnLayout {
         function add(table, tags, read) {
             tags.forEach(function (tag) {
                 result.push({ table: table, tag: tag, name: ExifNames.name(table, tag),
-                              value: ExifNames.format(read(tag)) })
+                              value: ExifNames.format(table, tag, read(tag)) })
             })
         }
         add("Image", exif.imageTags, exif.imageValue)
@@ -36,23 +37,42 @@ ColumnLayout {
         font.bold: true
         text: !exif.isExifValid ? "No EXIF data"
               : isNaN(exif.gpsLatitude) ? "No GPS position"
-              : "GPS " + exif.gpsLatitude.toFixed(6) + ", " + exif.gpsLongitude.toFixed(6)
-                + (isNaN(exif.gpsAltitude) ? "" : ", " + exif.gpsAltitude.toFixed(1) + " m")
+              : "GPS " + ExifNames.position(exif.gpsLatitude, exif.gpsLongitude, exif.gpsAltitude)
     }
 
-    ListView {
-        id: list
+    RowLayout {
         Layout.fillWidth: true
         Layout.fillHeight: true
-        clip: true
-        model: pane.rows
-        ScrollBar.vertical: ScrollBar {}
-        delegate: RowLayout {
-            width: list.width
-            Label { text: modelData.table; opacity: 0.6; Layout.preferredWidth: 50 }
-            Label { text: modelData.tag; opacity: 0.6; Layout.preferredWidth: 60 }
-            Label { text: modelData.name; Layout.preferredWidth: 200 }
-            Label { text: modelData.value; Layout.fillWidth: true; elide: Text.ElideRight }
+        spacing: 12
+
+        // The picture itself, decoded at the size shown and turned upright
+        // by its orientation tag.
+        Image {
+            Layout.preferredWidth: 280
+            Layout.preferredHeight: 210
+            Layout.alignment: Qt.AlignTop
+            source: exif.filePath !== "" ? exif.url : ""
+            sourceSize.width: 560
+            sourceSize.height: 420
+            fillMode: Image.PreserveAspectFit
+            horizontalAlignment: Image.AlignLeft
+            verticalAlignment: Image.AlignTop
+            autoTransform: true
+        }
+
+        ListView {
+            id: list
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            clip: true
+            model: pane.rows
+            ScrollBar.vertical: ScrollBar {}
+            delegate: RowLayout {
+                width: list.width
+                Label { text: modelData.table; opacity: 0.6; Layout.preferredWidth: 50 }
+                Label { text: modelData.name || modelData.tag; Layout.preferredWidth: 180; elide: Text.ElideRight }
+                Label { text: modelData.value; Layout.fillWidth: true; elide: Text.ElideRight }
+            }
         }
     }
 }

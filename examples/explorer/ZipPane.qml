@@ -9,21 +9,34 @@ ColumnLayout {
     id: pane
 
     property alias archivePath: archive.path
-    readonly property int entryCount: archive.fileNames.length
+    // Only an archive with a path is asked for its names: one without has
+    // nothing to list (and says so in the log). The lists are copied: a list
+    // read from a C++ property stays tied to it and is read again, archive
+    // walk included, on every later access.
+    readonly property var fileNames: archive.path !== "" ? archive.fileNames.slice() : []
+    readonly property var folderNames: archive.path !== "" ? archive.folderNames.slice() : []
+    readonly property int entryCount: fileNames.length
     property int extractedCount: 0
     readonly property int errorCount: errors.count
     property bool busy: false
+    // The entry being extracted and how far it is, in percent.
+    property string currentName: ""
+    property real currentPercent: 0
+
+    // After each progress report, once the pane shows it.
+    signal progressed()
 
     ZipArchive {
         id: archive
 
+        // Extraction runs inside the extractAll() call; the window shows the
+        // final state when it returns.
         onExtractProgress: {
-            progress.value = percent / 100
-            current.text = fileName
-            // Extraction runs inside the extractAll() call; the window shows
-            // the final state when it returns.
+            pane.currentName = fileName
+            pane.currentPercent = percent
             if (percent === 100)
                 pane.extractedCount++
+            pane.progressed()
         }
         onExtractError: errors.append({ name: fileName, output: outputFileName, result: result })
     }
@@ -34,6 +47,8 @@ ColumnLayout {
     function extractAll(outputPath) {
         errors.clear()
         extractedCount = 0
+        currentName = ""
+        currentPercent = 0
         busy = true
         // Entries at the top of the archive need the output folder itself.
         outputFolder.path = outputPath
@@ -44,7 +59,7 @@ ColumnLayout {
     }
 
     Label {
-        text: archive.fileNames.length + " files, " + archive.folderNames.length + " folders"
+        text: pane.fileNames.length + " files, " + pane.folderNames.length + " folders"
         font.bold: true
     }
 
@@ -53,7 +68,7 @@ ColumnLayout {
         Layout.fillWidth: true
         Layout.fillHeight: true
         clip: true
-        model: archive.fileNames
+        model: pane.fileNames
         ScrollBar.vertical: ScrollBar {}
         delegate: RowLayout {
             width: entries.width
@@ -75,20 +90,26 @@ ColumnLayout {
         }
         Button {
             text: "Extract all"
-            enabled: !pane.busy && archive.fileNames.length > 0
+            enabled: !pane.busy && pane.entryCount > 0
             onClicked: pane.extractAll(System.resolvedPath(outputField.text))
         }
     }
 
-    RowLayout {
+    // The whole archive: the entries done plus the part of the current one.
+    ProgressBar {
         Layout.fillWidth: true
-        ProgressBar { id: progress; Layout.fillWidth: true }
-        Label { id: current; Layout.preferredWidth: 220; elide: Text.ElideMiddle }
+        value: pane.entryCount === 0 ? 0
+               : Math.min(1, (pane.extractedCount + (pane.currentPercent < 100 ? pane.currentPercent / 100 : 0))
+                             / pane.entryCount)
     }
-
     Label {
-        text: pane.extractedCount + " extracted"
-              + (errors.count > 0 ? ", " + errors.count + " errors" : "")
+        Layout.fillWidth: true
+        elide: Text.ElideMiddle
+        text: pane.currentName === "" ? ""
+              : pane.extractedCount + " of " + pane.entryCount + " extracted"
+                + (pane.currentPercent < 100 ? ", now " + pane.currentName + " " + Math.round(pane.currentPercent) + "%"
+                                             : ", last " + pane.currentName)
+                + (errors.count > 0 ? ", " + errors.count + " errors" : "")
     }
 
     ListModel { id: errors }

@@ -1,11 +1,12 @@
 // Explorer: a small file browser that shows what Quil.MaporaExtras gives a
 // QML application. With a display it opens a window. Without one it renders
 // offscreen, takes a tour over the samples it ships with (extracts the
-// sample ZIP, reads the sample JPEG's GPS position), saves a screenshot and
-// prints its path.
+// sample ZIP, shooting the window halfway, then shows the sample JPEG with
+// its EXIF data), saves the screenshots and prints their paths.
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QImage>
 #include <QQmlApplicationEngine>
@@ -20,7 +21,7 @@
 
 namespace {
 
-// What the QML side of the tour talks to: report lines and the end.
+// What the QML side of the tour talks to: report lines, screenshots and the end.
 class Tour : public QObject
 {
     Q_OBJECT
@@ -42,35 +43,66 @@ public:
         std::fflush(stdout);
     }
 
+    // Saves the window as it stands beside the screenshot, as
+    // <screenshot>-<name>.png. The tour calls it from an extractProgress
+    // handler: ZipArchive lets slots look at the archive during extraction,
+    // and the offscreen tour has no user input that could close it.
+    Q_INVOKABLE bool snapshot(const QString &name)
+    {
+        const QFileInfo main(m_screenshot);
+        return save(main.dir().filePath(main.completeBaseName() + QLatin1Char('-') + name + QStringLiteral(".png")));
+    }
+
     // Lets the last state render, saves the screenshot and quits.
     Q_INVOKABLE void finish(bool ok)
     {
         QTimer::singleShot(200, this, [this, ok] {
-            // The item grab renders through the scene graph the window uses,
-            // the software one included.
-            m_grab = window ? window->contentItem()->grabToImage() : QSharedPointer<QQuickItemGrabResult>();
-            if (!m_grab) {
-                done(ok, false);
-                return;
+            const bool saved = save(m_screenshot);
+            // The software scene graph frees the texture of an image that is
+            // no longer shown on its next frame, not with the window: let the
+            // window drop its images and draw once more before it goes.
+            emit leaving();
+            if (window) {
+                window->releaseResources();
+                renderFrame();
             }
-            connect(m_grab.data(), &QQuickItemGrabResult::ready, this,
-                    [this, ok] { done(ok, m_grab->image().save(m_screenshot, "PNG")); });
+            QCoreApplication::exit(ok && saved ? 0 : 1);
         });
     }
 
+signals:
+    // The tour is over: show nothing that holds images.
+    void leaving();
+
 private:
-    void done(bool ok, bool saved)
+    // Renders the window's content on its next frame, waiting for it here;
+    // a null image when it cannot. The item grab renders through the scene
+    // graph the window uses, the software one included.
+    QImage renderFrame()
     {
-        // The grab holds its item; release it while the window still exists.
-        m_grab.reset();
-        if (saved)
-            report(QStringLiteral("screenshot: ") + m_screenshot);
-        else
-            std::fprintf(stderr, "could not save the screenshot to %s\n", qPrintable(m_screenshot));
-        QCoreApplication::exit(ok && saved ? 0 : 1);
+        QSharedPointer<QQuickItemGrabResult> grab = window ? window->contentItem()->grabToImage()
+                                                           : QSharedPointer<QQuickItemGrabResult>();
+        if (!grab)
+            return QImage();
+        QEventLoop frame;
+        connect(grab.data(), &QQuickItemGrabResult::ready, &frame, &QEventLoop::quit);
+        QTimer::singleShot(10000, &frame, &QEventLoop::quit);
+        frame.exec();
+        return grab->image();
     }
 
-    QSharedPointer<QQuickItemGrabResult> m_grab;
+    // Saves the window's content as PNG; false when it cannot.
+    bool save(const QString &path)
+    {
+        const QImage image = renderFrame();
+        const bool saved = !image.isNull() && image.save(path, "PNG");
+        if (saved)
+            report(QStringLiteral("screenshot: ") + path);
+        else
+            std::fprintf(stderr, "could not save the screenshot to %s\n", qPrintable(path));
+        return saved;
+    }
+
     bool m_active;
     QString m_samples;
     QString m_output;

@@ -67,30 +67,53 @@ ApplicationWindow {
 
     footer: StatusLine {}
 
-    // Without a display the explorer shows what it does on its samples:
-    // it opens the sample ZIP, extracts it, opens the sample JPEG and reports.
+    // Without a display the explorer shows what it does on its samples: it
+    // opens the sample ZIP, extracts it (shooting the window halfway), opens
+    // the sample JPEG, reports and saves the last screenshot.
     Timer {
         id: tourTimer
         interval: 50
-        onTriggered: window.runTour()
+        property int step: 0
+        onTriggered: step === 0 ? window.openSampleZip() : window.extractSampleZip()
     }
     Component.onCompleted: if (tour.active) tourTimer.start()
 
-    function runTour() {
+    function openSampleZip() {
         folder.path = tour.samples
         tour.report("folder: " + folder.path + " holds " + folder.fileNames().join(", "))
-
         selectedPath = folder.filePath("sample.zip")
-        var extracted = details.zip.extractAll(tour.output + "/sample")
-        tour.report("zip: " + details.zip.entryCount + " entries, " + details.zip.extractedCount
-                    + " extracted, " + details.zip.errorCount + " errors")
+        // The ZIP pane is drawn once before the extraction starts.
+        tourTimer.step = 1
+        tourTimer.start()
+    }
+
+    Connections {
+        target: tour
+        function onLeaving() { window.selectedPath = "" }
+    }
+
+    property bool tourShotZip: false
+    Connections {
+        target: details.zip
+        enabled: tour.active && !window.tourShotZip
+        function onProgressed() {
+            if (details.zip.busy && details.zip.extractedCount * 2 >= details.zip.entryCount)
+                window.tourShotZip = tour.snapshot("zip")
+        }
+    }
+
+    function extractSampleZip() {
+        var zip = details.zip
+        var extracted = zip.extractAll(tour.output + "/sample")
+        tour.report("zip: " + zip.entryCount + " entries, " + zip.extractedCount + " extracted, "
+                    + zip.errorCount + " errors")
 
         selectedPath = folder.filePath("sample.jpg")
         var exif = details.exif
         tour.report("exif: " + (exif.valid ? "valid" : "invalid") + ", " + exif.tagCount + " tags")
         tour.report("gps: latitude " + exif.latitude.toFixed(6) + " longitude " + exif.longitude.toFixed(6)
                     + " altitude " + exif.altitude)
-        tour.finish(extracted && details.zip.extractedCount > 0 && details.zip.errorCount === 0
+        tour.finish(extracted && zip.extractedCount > 0 && zip.errorCount === 0 && tourShotZip
                     && !isNaN(exif.latitude) && !isNaN(exif.longitude))
     }
 }

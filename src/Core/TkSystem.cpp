@@ -14,6 +14,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <cmath>
 #include <limits>
 
 using Extras::FileUtility;
@@ -23,20 +24,17 @@ namespace {
 double referenceDotsPerInch = 0;
 const double DefaultReferenceDotsPerInch = 96;
 
-double readReferenceDotsPerInch()
+// The density MAPORA_RUNTIME_BASE_PPI names; false when it is not one that
+// gives a finite scale factor for a screen of this density (zero,
+// negative, infinite, not a number, or so small that the division overflows).
+bool readReferenceDotsPerInch(const QByteArray &text, double screenDotsPerInch, double *density)
 {
-    if (!qEnvironmentVariableIsSet("MAPORA_RUNTIME_BASE_PPI"))
-        return DefaultReferenceDotsPerInch;
-    const QByteArray text = qgetenv("MAPORA_RUNTIME_BASE_PPI");
     bool ok = false;
     const double value = text.toDouble(&ok);
-    // A density of zero or less would make every scale factor infinite or negative.
-    if (!ok || !(value > 0)) {
-        qCWarning(CATEGORY_CORE) << Q_FUNC_INFO << "MAPORA_RUNTIME_BASE_PPI is not a positive number:" << text
-                                 << "using" << DefaultReferenceDotsPerInch;
-        return DefaultReferenceDotsPerInch;
-    }
-    return value;
+    if (!ok || !std::isfinite(value) || !(value > 0) || !std::isfinite(screenDotsPerInch / value))
+        return false;
+    *density = value;
+    return true;
 }
 
 // Folder objects handed to QML belong to its garbage collector.
@@ -53,7 +51,14 @@ TkSystem::TkSystem(QObject *parent)
     QScreen *screen = app()->primaryScreen();
 
     if (referenceDotsPerInch <= 0) {
-        referenceDotsPerInch = readReferenceDotsPerInch();
+        referenceDotsPerInch = DefaultReferenceDotsPerInch;
+        if (qEnvironmentVariableIsSet("MAPORA_RUNTIME_BASE_PPI")) {
+            const QByteArray text = qgetenv("MAPORA_RUNTIME_BASE_PPI");
+            const double screenDotsPerInch = screen ? screen->logicalDotsPerInch() : DefaultReferenceDotsPerInch;
+            if (!readReferenceDotsPerInch(text, screenDotsPerInch, &referenceDotsPerInch))
+                qCWarning(CATEGORY_CORE) << Q_FUNC_INFO << "MAPORA_RUNTIME_BASE_PPI is not a positive number:" << text
+                                         << "using" << DefaultReferenceDotsPerInch;
+        }
         qCDebug(CATEGORY_CORE) << Q_FUNC_INFO << "devicePixelRatio" << app()->devicePixelRatio();
         qCDebug(CATEGORY_CORE) << Q_FUNC_INFO << "primaryScreen.physicalDotsPerInch"
                                << (screen ? screen->physicalDotsPerInch() : 0.0);

@@ -59,6 +59,18 @@ double valueToDouble(const QExifValue &value)
     }
 }
 
+// The tag's converted value from the table of its type; EXIF tag numbers are
+// 16 bits, so a number outside 0..65535 names no tag (rather than the one
+// that shares its low bits).
+template<typename Tag>
+QVariant tableValue(const QExifImageHeader &header, int number)
+{
+    if (number < 0 || number > 0xFFFF)
+        return QVariant();
+    const auto tag = Tag(number);
+    return header.contains(tag) ? TkExifInfo::valueToVariant(header.value(tag)) : QVariant();
+}
+
 } // namespace
 
 TkExifInfo::TkExifInfo(QObject *parent)
@@ -69,7 +81,7 @@ TkExifInfo::TkExifInfo(QObject *parent)
 TkExifInfo::TkExifInfo(const QString &path, QObject *parent)
     : TkFileInfo(path, parent)
 {
-    reloadExif();
+    loadExif(filePath());
 }
 
 void TkExifInfo::setFilePath(const QString &path)
@@ -77,7 +89,10 @@ void TkExifInfo::setFilePath(const QString &path)
     // The path is used as given: no path-variable resolution here.
     if (path == filePath())
         return;
-    applyExifPath(path);
+    m_file.setFile(path);
+    loadExif(filePath());
+    emit filePathChanged();
+    emit exifChanged();
 }
 
 void TkExifInfo::setUrl(const QUrl &url)
@@ -85,24 +100,21 @@ void TkExifInfo::setUrl(const QUrl &url)
     // A QML user who binds url expects the tags of that file, as with filePath.
     if (url == this->url())
         return;
-    applyExifPath(Extras::FileUtility::resolvedPath(url, true));
-}
-
-void TkExifInfo::applyExifPath(const QString &path)
-{
-    m_file.setFile(path);
-    reloadExif();
-    emit filePathChanged();
+    // Loaded first, so that filePathChanged() handlers read the new tags.
+    loadExif(Extras::FileUtility::resolvedPath(url, true));
+    // Moves the file and the folder handed out, emits filePathChanged() and
+    // permissionsChanged().
+    TkFileInfo::setUrl(url);
     emit exifChanged();
 }
 
-void TkExifInfo::reloadExif()
+void TkExifInfo::loadExif(const QString &path)
 {
     m_exifHeader.clear();
     m_exifValid = false;
-    if (!m_file.exists())
+    if (!QFileInfo::exists(path))
         return;
-    m_exifValid = m_exifHeader.loadJpeg(filePath());
+    m_exifValid = m_exifHeader.loadJpeg(path);
 }
 
 bool TkExifInfo::isExifValid() const
@@ -158,20 +170,17 @@ double TkExifInfo::gpsAltitude() const
 
 QVariant TkExifInfo::imageValue(int imageTag) const
 {
-    const auto tag = QExifImageHeader::ImageTagNumber(imageTag);
-    return m_exifHeader.contains(tag) ? valueToVariant(m_exifHeader.value(tag)) : QVariant();
+    return tableValue<QExifImageHeader::ImageTagNumber>(m_exifHeader, imageTag);
 }
 
 QVariant TkExifInfo::extendedValue(int extendedTag) const
 {
-    const auto tag = QExifImageHeader::ExtendedTagNumber(extendedTag);
-    return m_exifHeader.contains(tag) ? valueToVariant(m_exifHeader.value(tag)) : QVariant();
+    return tableValue<QExifImageHeader::ExtendedTagNumber>(m_exifHeader, extendedTag);
 }
 
 QVariant TkExifInfo::gpsValue(int gpsTag) const
 {
-    const auto tag = QExifImageHeader::GpsTagNumber(gpsTag);
-    return m_exifHeader.contains(tag) ? valueToVariant(m_exifHeader.value(tag)) : QVariant();
+    return tableValue<QExifImageHeader::GpsTagNumber>(m_exifHeader, gpsTag);
 }
 
 QVariant TkExifInfo::valueToVariant(const QExifValue &value)

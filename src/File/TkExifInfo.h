@@ -13,8 +13,10 @@
     position in decimal degrees. It never writes EXIF data.
 
     A new filePath is used as given (no path variables) and reloads the
-    EXIF data, as does a new url; both emit filePathChanged() then
-    exifChanged().
+    EXIF data, then emits filePathChanged() and exifChanged(). A new url
+    does what it does on FileInfo (path variables resolved, the folder
+    handed out follows, permissionsChanged()) and reloads the EXIF data as
+    well: filePathChanged(), permissionsChanged(), then exifChanged().
 */
 class TkExifInfo : public TkFileInfo
 {
@@ -45,7 +47,8 @@ public:
     // As stored: the below-sea-level reference is not applied. NaN when not available.
     double gpsAltitude() const;
 
-    // The tag's value converted for QML; undefined when the tag is absent.
+    // The tag's value converted for QML; undefined when the tag is absent
+    // or the number lies outside 0..65535.
     Q_INVOKABLE QVariant imageValue(int imageTag) const;
     Q_INVOKABLE QVariant extendedValue(int extendedTag) const;
     Q_INVOKABLE QVariant gpsValue(int gpsTag) const;
@@ -62,8 +65,8 @@ signals:
     void exifChanged();
 
 private:
-    void applyExifPath(const QString &path);
-    void reloadExif();
+    // Reads the EXIF block of the file at path into the header.
+    void loadExif(const QString &path);
     double gpsDegrees(Extras::QExifImageHeader::GpsTagNumber valueTag,
                       Extras::QExifImageHeader::GpsTagNumber referenceTag, QChar negativeReference) const;
 

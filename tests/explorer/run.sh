@@ -1,18 +1,28 @@
 #!/usr/bin/env bash
 # Runs the explorer offscreen: it must extract its sample ZIP, read the GPS
-# position of its sample JPEG and save a non-empty PNG screenshot.
+# position of its sample JPEG and save two non-empty PNG screenshots (one
+# mid-extraction), without asking an archive that has no path for anything.
 #   run.sh <explorer executable>
 set -euo pipefail
 explorer=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-env -u DISPLAY -u WAYLAND_DISPLAY "$explorer" --screenshot "$work/shot.png" | tee "$work/out.txt"
+status=0
+env -u DISPLAY -u WAYLAND_DISPLAY "$explorer" --screenshot "$work/shot.png" >"$work/out.txt" 2>"$work/err.txt" || status=$?
+cat "$work/out.txt"
+cat "$work/err.txt" >&2
+test "$status" -eq 0
 
 grep -Eq '^zip: [0-9]+ entries, [1-9][0-9]* extracted, 0 errors$' "$work/out.txt"
 grep -Eq '^gps: latitude -?[0-9]+\.[0-9]{6} longitude -?[0-9]+\.[0-9]{6}' "$work/out.txt"
-grep -q "^screenshot: $work/shot.png$" "$work/out.txt"
-test -s "$work/shot.png"
-# The PNG signature: 89 50 4E 47 0D 0A 1A 0A.
-test "$(head -c 8 "$work/shot.png" | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a"
+if grep -q "not open" "$work/err.txt"; then
+    echo "the tour asked an archive that is not open" >&2
+    exit 1
+fi
+for shot in "$work/shot-zip.png" "$work/shot.png"; do
+    grep -q "^screenshot: $shot$" "$work/out.txt"
+    # The PNG signature: 89 50 4E 47 0D 0A 1A 0A.
+    test "$(head -c 8 "$shot" | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a"
+done
 echo "explorer tour passed"

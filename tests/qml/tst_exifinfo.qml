@@ -9,7 +9,7 @@ TestCase {
     property var root: null
 
     FileFolder { id: scratch }
-    // The camera files beside the repository; CTest sets the variable.
+    // The camera files of tests/data (or the folder CMake was given); CTest sets the variable.
     FileInfo { id: corpus; filePath: "$MAPORA_TEST_CORPUS/exif" }
 
     Component {
@@ -19,6 +19,7 @@ TestCase {
 
     SignalSpy { id: exifSpy; signalName: "exifChanged" }
     SignalSpy { id: pathSpy; signalName: "filePathChanged" }
+    SignalSpy { id: permissionsSpy; signalName: "permissionsChanged" }
 
     function init() {
         root = scratch.folder("maporaextras-exif-" + Date.now() + "-" + Math.floor(Math.random() * 1e6))
@@ -163,6 +164,30 @@ TestCase {
         info.destroy()
     }
 
+    // Tag numbers are 16 bits: anything outside 0..65535 is absent, never a
+    // number that happens to share its low bits with a present tag.
+    function test_tagOutside16Bits_data() {
+        return [
+            { tag: "image tag in range", table: "image", number: 271, present: true },
+            { tag: "image tag plus 65536", table: "image", number: 65536 + 271, present: false },
+            { tag: "image tag minus 65536", table: "image", number: 271 - 65536, present: false },
+            { tag: "extended tag plus 65536", table: "extended", number: 65536 + 0x9000, present: false },
+            { tag: "gps tag in range", table: "gps", number: 2, present: true },
+            { tag: "gps tag minus 65536", table: "gps", number: 2 - 65536, present: false }
+        ]
+    }
+
+    function test_tagOutside16Bits(data) {
+        var info = createInfo()
+        info.filePath = writeJpeg("wide.jpg", [ascii(271, "abc")], [raw(0x9000, 7, [0x30, 0x32, 0x33, 0x30])],
+                                  [rationals(2, [52, 1, 30, 1, 0, 1])])
+        verify(info.isExifValid)
+        var value = data.table === "image" ? info.imageValue(data.number)
+                  : data.table === "extended" ? info.extendedValue(data.number) : info.gpsValue(data.number)
+        compare(value !== undefined, data.present, "value " + value)
+        info.destroy()
+    }
+
     function test_gpsPosition_data() {
         var lat = rationals(2, [52, 1, 30, 1, 0, 1]), lon = rationals(4, [13, 1, 24, 1, 36, 1])
         return [
@@ -214,24 +239,41 @@ TestCase {
         info.destroy()
     }
 
-    function test_urlReloadsLikeFilePath() {
-        var first = writeJpeg("first.jpg", [ascii(271, "first")], [], [])
-        var second = writeJpeg("second.jpg", [ascii(272, "second")], [], [])
+    // A url does what it does on FileInfo (the folder follows, permissionsChanged)
+    // and reloads the EXIF data before filePathChanged, as a filePath does.
+    function test_url_data() {
+        return [
+            { tag: "first url", from: "", to: "first.jpg", tags: [271, 34665], emits: 1 },
+            { tag: "same url twice", from: "first.jpg", to: "first.jpg", tags: [271, 34665], emits: 0 },
+            { tag: "file in another folder", from: "first.jpg", to: "sub/second.jpg", tags: [272, 34665], emits: 1 },
+            { tag: "missing file", from: "first.jpg", to: "missing.jpg", tags: [], emits: 1 }
+        ]
+    }
+
+    function test_url(data) {
+        verify(root.folder("sub").makeFolder())
+        writeJpeg("first.jpg", [ascii(271, "first")], [], [])
+        writeJpeg("sub/second.jpg", [ascii(272, "second")], [], [])
         var info = createInfo()
-        info.url = root.fileUrl("first.jpg")
-        compare(exifSpy.count, 1)
-        compare(info.filePath, first)
-        compare(info.imageValue(271), ["first"])
-        info.url = root.fileUrl("first.jpg")
-        compare(exifSpy.count, 1, "the same url emits nothing")
-        info.url = root.fileUrl("second.jpg")
-        compare(exifSpy.count, 2)
-        compare(pathSpy.count, 2)
-        compare(info.imageTags, [272, 34665])
-        info.filePath = root.filePath("missing.jpg")
-        verify(!info.isExifValid)
-        compare(info.imageTags, [])
-        compare(exifSpy.count, 3)
+        if (data.from !== "")
+            info.url = root.fileUrl(data.from)
+        var folder = info.folder
+        var seen = null
+        info.filePathChanged.connect(function() { seen = info.imageTags })
+        exifSpy.clear(); pathSpy.clear()
+        permissionsSpy.clear(); permissionsSpy.target = info
+
+        info.url = root.fileUrl(data.to)
+        compare(info.filePath, root.filePath(data.to))
+        compare(info.imageTags, data.tags)
+        compare(info.isExifValid, data.tags.length > 0)
+        compare(pathSpy.count, data.emits, "filePathChanged")
+        compare(exifSpy.count, data.emits, "exifChanged")
+        compare(permissionsSpy.count, data.emits, "permissionsChanged")
+        if (data.emits > 0)
+            compare(seen, data.tags, "the tags are new when filePathChanged arrives")
+        compare(info.folder, folder, "the same folder object")
+        compare(folder.path, root.filePath(data.to).replace(/\/[^\/]*$/, ""), "the folder follows the file")
         info.destroy()
     }
 
@@ -259,6 +301,7 @@ TestCase {
     function test_cameraFileInTheSouth() {
         var info = createInfo()
         info.filePath = corpus.filePath + "/Kodak_CX7530.jpg"
+        verify(info.exists, info.filePath + " is missing (MAPORA_TEST_CORPUS names the folder above exif/)")
         verify(info.isExifValid, info.filePath)
         verify(info.imageTags.indexOf(34853) >= 0)
         fuzzyCompare(info.gpsLatitude, -0.3713, 1e-6)

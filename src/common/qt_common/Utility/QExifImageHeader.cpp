@@ -126,8 +126,17 @@ bool QExifImageHeader::readBlock(QIODevice *device)
     clear();
     if (!device)
         return false;
-    // The block is parsed from one in-memory copy of at most what a segment holds.
-    return parseBlock(device->read(MaximumBlockSize));
+    // The block is parsed from one in-memory copy of what the device holds,
+    // up to the limit. It is read in pieces so that a small block on a
+    // device of unknown size does not cost an allocation of the limit.
+    QByteArray block;
+    while (block.size() < MaximumReadBlockSize) {
+        const QByteArray piece = device->read(qMin<qint64>(MaximumReadBlockSize - block.size(), 1 << 20));
+        if (piece.isEmpty())
+            break;
+        block += piece;
+    }
+    return parseBlock(block);
 }
 
 namespace {

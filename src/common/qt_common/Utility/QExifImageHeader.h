@@ -170,6 +170,11 @@ public:
     // The largest TIFF block one APP1 segment can carry: a 16-bit segment
     // length, less its own 2 bytes and the 6 bytes "Exif", 0, 0.
     static const int MaximumBlockSize = 65527;
+    // The most readBlock() takes from its device. A TIFF block's 32-bit
+    // offsets reach 4 GiB, but the block is parsed from one copy in memory:
+    // the limit keeps a large device from costing that much, and is still
+    // far above the size of the EXIF data of a camera file.
+    static constexpr qint64 MaximumReadBlockSize = 16 * 1024 * 1024;
 
     QExifImageHeader();
     explicit QExifImageHeader(const QString &fileName);
@@ -178,7 +183,8 @@ public:
     // False, with the tables untouched, when the file cannot be opened.
     bool loadJpeg(const QString &fileName);
     bool loadJpeg(QIODevice *device);
-    // Parses a TIFF block starting at the device's position.
+    // Parses a TIFF block starting at the device's position; what lies more
+    // than MaximumReadBlockSize bytes after it reads as missing.
     bool readBlock(QIODevice *device);
 
     // Replaces the file's EXIF segment, or inserts one; false, with the file
