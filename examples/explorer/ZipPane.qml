@@ -3,8 +3,9 @@ import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
 import Quil.MaporaExtras 1.1
 
-// The entries of a ZIP archive with their sizes, and "Extract all" with a
-// progress bar driven by extractProgress and a list of extractError reports.
+// The entries of a ZIP archive with their sizes, and "Extract all" in the
+// background with a progress bar driven by extractProgress, a Cancel button
+// and a list of extractError reports.
 ColumnLayout {
     id: pane
 
@@ -18,19 +19,22 @@ ColumnLayout {
     readonly property int entryCount: fileNames.length
     property int extractedCount: 0
     readonly property int errorCount: errors.count
-    property bool busy: false
+    readonly property alias busy: archive.busy
+    property bool canceled: false
     // The entry being extracted and how far it is, in percent.
     property string currentName: ""
     property real currentPercent: 0
 
     // After each progress report, once the pane shows it.
     signal progressed()
+    // When a run has ended, completed or canceled.
+    signal finished()
 
     ZipArchive {
         id: archive
+        // The window goes on drawing while the worker extracts.
+        asynchronous: true
 
-        // Extraction runs inside the extractAll() call; the window shows the
-        // final state when it returns.
         onExtractProgress: {
             pane.currentName = fileName
             pane.currentPercent = percent
@@ -39,23 +43,28 @@ ColumnLayout {
             pane.progressed()
         }
         onExtractError: errors.append({ name: fileName, output: outputFileName, result: result })
+        onExtractCompleted: pane.finished()
+        onExtractCanceled: {
+            pane.canceled = true
+            pane.finished()
+        }
     }
 
     FileFolder { id: outputFolder }
 
-    // Extracts every entry below outputPath; true when the archive could be read.
+    // Starts extracting every entry below outputPath; true when the run
+    // started, and finished() comes at its end.
     function extractAll(outputPath) {
         errors.clear()
         extractedCount = 0
         currentName = ""
         currentPercent = 0
-        busy = true
-        // Entries at the top of the archive need the output folder itself.
-        outputFolder.path = outputPath
-        outputFolder.makeFolder()
-        var ok = archive.extractAll(outputPath)
-        busy = false
-        return ok
+        canceled = false
+        return archive.extractAll(outputPath)
+    }
+
+    function cancel() {
+        archive.cancel()
     }
 
     Label {
@@ -93,6 +102,11 @@ ColumnLayout {
             enabled: !pane.busy && pane.entryCount > 0
             onClicked: pane.extractAll(System.resolvedPath(outputField.text))
         }
+        Button {
+            text: "Cancel"
+            enabled: pane.busy
+            onClicked: pane.cancel()
+        }
     }
 
     // The whole archive: the entries done plus the part of the current one.
@@ -110,6 +124,7 @@ ColumnLayout {
                 + (pane.currentPercent < 100 ? ", now " + pane.currentName + " " + Math.round(pane.currentPercent) + "%"
                                              : ", last " + pane.currentName)
                 + (errors.count > 0 ? ", " + errors.count + " errors" : "")
+                + (pane.canceled ? ", canceled" : "")
     }
 
     ListModel { id: errors }

@@ -89,13 +89,19 @@ bool writeArchive(const QString &path, const QString &picture)
     QTemporaryDir staging;
     const QDir dir(staging.path());
     const QStringList names{QStringLiteral("readme.txt"), QStringLiteral("data/numbers.csv"),
-                            QStringLiteral("data/notes/todo.md"), QStringLiteral("pictures/sample.jpg")};
+                            QStringLiteral("data/notes/todo.md"), QStringLiteral("pictures/sample.jpg"),
+                            QStringLiteral("data/readings.log")};
+    // A log that packs small and takes a moment to extract, long enough to
+    // be canceled in the middle.
+    QByteArray log;
+    for (int minute = 0; log.size() < 48 * 1024 * 1024; ++minute)
+        log += QByteArray("sensor 7 reading ") + QByteArray::number(minute % 1440) + " ok\n";
     bool ok = staging.isValid()
         && writeText(dir.filePath(names[0]), "Files packed by the explorer's sample maker.\n")
         && writeText(dir.filePath(names[1]), "n,square\n1,1\n2,4\n3,9\n4,16\n")
         && writeText(dir.filePath(names[2]), "- extract this archive\n- look at the picture\n")
         && QDir().mkpath(dir.filePath(QStringLiteral("pictures")))
-        && QFile::copy(picture, dir.filePath(names[3]));
+        && QFile::copy(picture, dir.filePath(names[3])) && writeText(dir.filePath(names[4]), log);
     if (!ok)
         return false;
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs the explorer offscreen: it must extract its sample ZIP, read the GPS
+# Runs the explorer offscreen: it must cancel one background extraction of
+# its sample ZIP and complete another, read the GPS
 # position of its sample JPEG and save two non-empty PNG screenshots (one
 # mid-extraction), without asking an archive that has no path for anything.
 #   run.sh <explorer executable>
@@ -14,6 +15,7 @@ cat "$work/out.txt"
 cat "$work/err.txt" >&2
 test "$status" -eq 0
 
+grep -Eq '^zip: canceled after [0-9]+ of [0-9]+ entries$' "$work/out.txt"
 grep -Eq '^zip: [0-9]+ entries, [1-9][0-9]* extracted, 0 errors$' "$work/out.txt"
 grep -Eq '^gps: latitude -?[0-9]+\.[0-9]{6} longitude -?[0-9]+\.[0-9]{6}' "$work/out.txt"
 if grep -q "not open" "$work/err.txt"; then
