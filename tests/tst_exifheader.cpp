@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+
 using Extras::QExifImageHeader;
 using Extras::QExifValue;
 using Extras::RationalS32;
@@ -103,6 +105,9 @@ private slots:
     void exifSegment_isTheFirstApp1_data();
     void exifSegment_isTheFirstApp1();
     void missingFile_leavesTheTables();
+    void folderAsFile_leavesTheTables();
+    void exifAfterLargeSegments_isFoundInAFile();
+    void loadedValues_outliveLaterLoadsAndTheHeader();
     void thumbnail_needsLongOffsetAndLength();
     void thumbnailImage_followsOrientation_data();
     void thumbnailImage_followsOrientation();
@@ -370,6 +375,70 @@ void tst_ExifHeader::missingFile_leavesTheTables()
     QVERIFY(readBlock(header, blockWith({b.shorts(0x0112, {1})})));
     QVERIFY(!header.loadJpeg(QStringLiteral("/nonexistent/photo.jpg")));
     QVERIFY(header.contains(QExifImageHeader::Orientation));
+}
+
+void tst_ExifHeader::folderAsFile_leavesTheTables()
+{
+    TiffBlockBuilder b;
+    QExifImageHeader header;
+    QVERIFY(readBlock(header, blockWith({b.shorts(0x0112, {1})})));
+    QTemporaryDir folder;
+    QVERIFY(!header.loadJpeg(folder.path()));
+    QVERIFY(header.contains(QExifImageHeader::Orientation));
+}
+
+namespace {
+
+// A JPEG file whose IFD0 holds Make as out-of-line text, after `before`.
+QString writeJpegFile(const QTemporaryDir &dir, const QString &name, const QByteArray &make,
+                      const QList<QByteArray> &before = {}, int padding = 0)
+{
+    TiffBlockBuilder b;
+    b.addDirectory({TiffBlockBuilder::raw(0x010F, 2, quint32(make.size() + 1), make + '\0')}, true);
+    b.append(QByteArray(padding, 'p'));
+    QList<QByteArray> segments = before;
+    segments.append(TiffBlockBuilder::exifSegment(b.block()));
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(TiffBlockBuilder::jpeg(segments)) < 0)
+        return QString();
+    return file.fileName();
+}
+
+} // namespace
+
+void tst_ExifHeader::exifAfterLargeSegments_isFoundInAFile()
+{
+    // Segments that reach past the first read, and a block that does too.
+    QTemporaryDir dir;
+    const QList<QByteArray> before = {TiffBlockBuilder::segment(0xE0, QByteArray("JFIF\0", 5) + QByteArray(9, '\1')),
+                                      TiffBlockBuilder::segment(0xE2, QByteArray(10000, 'i')),
+                                      TiffBlockBuilder::segment(0xED, QByteArray(30000, 'q'))};
+    const QString path = writeJpegFile(dir, QStringLiteral("late.jpg"), "Late maker", before, 20000);
+    QExifImageHeader header;
+    QVERIFY(header.loadJpeg(path));
+    QCOMPARE(header.value(QExifImageHeader::Make).toString(), QStringLiteral("Late maker"));
+}
+
+void tst_ExifHeader::loadedValues_outliveLaterLoadsAndTheHeader()
+{
+    // A header reuses the memory of earlier loads once no value refers to
+    // it; values handed out must keep theirs, whatever is loaded after.
+    QTemporaryDir dir;
+    const QString alpha = writeJpegFile(dir, QStringLiteral("a.jpg"), "Alpha camera");
+    const QString bravo = writeJpegFile(dir, QStringLiteral("b.jpg"), "Bravo camera", {}, 6000);
+    auto header = std::make_unique<QExifImageHeader>();
+    QVERIFY(header->loadJpeg(alpha));
+    const QExifValue first = header->value(QExifImageHeader::Make);
+    QVERIFY(header->loadJpeg(bravo));
+    const QExifValue second = header->value(QExifImageHeader::Make);
+    for (int i = 0; i < 4; ++i) {
+        QVERIFY(header->loadJpeg(i % 2 ? alpha : bravo));
+        QVERIFY(!header->loadJpeg(dir.filePath(QStringLiteral("missing.jpg"))));
+    }
+    header.reset();
+    QCOMPARE(first.toString(), QStringLiteral("Alpha camera"));
+    QCOMPARE(second.toString(), QStringLiteral("Bravo camera"));
+    QCOMPARE(second.toByteArray(), QByteArray("Bravo camera"));
 }
 
 void tst_ExifHeader::thumbnail_needsLongOffsetAndLength()

@@ -111,9 +111,7 @@ void TkExifInfo::setUrl(const QUrl &url)
 void TkExifInfo::loadExif(const QString &path)
 {
     m_exifHeader.clear();
-    m_exifValid = false;
-    if (!QFileInfo::exists(path))
-        return;
+    // A path where nothing exists cannot be opened: no separate look first.
     m_exifValid = m_exifHeader.loadJpeg(path);
 }
 

@@ -2,6 +2,7 @@
 
 #include "FilePlatform.h"
 #include "FileUtility.h"
+#include "FolderListing.h"
 #include "JsonUtility.h"
 #include "MaporaExtrasLogging.h"
 #include "TkFileInfo.h"
@@ -45,44 +46,6 @@ QStringList nameFilters(const QVariant &nameFilter)
     if (nameFilter.canConvert<QStringList>())
         return nameFilter.toStringList();
     return QStringList{nameFilter.toString()};
-}
-
-// Walks `dir` in pre-order, each level sorted by name. `walking` holds the
-// canonical paths of the folders above: a symbolic link back to one of them
-// is listed but not entered, so a link cycle cannot recurse without end.
-void collectNames(QStringList &out, const QDir &dir, const QStringList &patterns, const QString &prefix,
-                  bool subFolders, bool wantFiles, QStringList &walking)
-{
-    QDir::Filters filters = QDir::Dirs | QDir::NoDotAndDotDot;
-    if (wantFiles)
-        filters |= QDir::Files;
-    const QStringList entries = dir.entryList(patterns, filters, QDir::Name);
-    for (const QString &entry : entries) {
-        const QString name = prefix.isEmpty() ? entry : prefix + QDir::separator() + entry;
-        const QFileInfo info(dir.filePath(entry));
-        if (info.isDir()) {
-            if (!wantFiles)
-                out.append(name);
-            if (subFolders) {
-                const QString canonical = info.canonicalFilePath();
-                if (!walking.contains(canonical)) {
-                    walking.append(canonical);
-                    collectNames(out, QDir(info.filePath()), patterns, name, subFolders, wantFiles, walking);
-                    walking.removeLast();
-                }
-            }
-        } else if (wantFiles) {
-            out.append(name);
-        }
-    }
-}
-
-QStringList listNames(const QDir &dir, const QVariant &nameFilter, bool subFolders, bool wantFiles)
-{
-    QStringList out;
-    QStringList walking{QFileInfo(dir.absolutePath()).canonicalFilePath()};
-    collectNames(out, dir, nameFilters(nameFilter), QString(), subFolders, wantFiles, walking);
-    return out;
 }
 
 // The canonical form of a path that need not exist yet, as the kernel
@@ -215,12 +178,12 @@ bool TkFileFolder::cd(const QString &path)
 
 QStringList TkFileFolder::fileNames(const QVariant &nameFilter, bool subFolders) const
 {
-    return listNames(m_folder, nameFilter, subFolders, true);
+    return Extras::FolderListing::names(m_folder, nameFilters(nameFilter), subFolders, true);
 }
 
 QStringList TkFileFolder::folderNames(const QVariant &nameFilter, bool subFolders) const
 {
-    return listNames(m_folder, nameFilter, subFolders, false);
+    return Extras::FolderListing::names(m_folder, nameFilters(nameFilter), subFolders, false);
 }
 
 bool TkFileFolder::makeFolder()

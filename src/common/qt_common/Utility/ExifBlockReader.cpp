@@ -1,8 +1,8 @@
 #include "ExifBlockReader.h"
 #include "QExifValue_p.h"
 
-#include <QtEndian>
 #include <QDebug>
+#include <QtEndian>
 
 #include <cstring>
 
@@ -12,10 +12,10 @@ namespace {
 const quint32 entrySize = 12;
 } // namespace
 
-ExifBlockReader::ExifBlockReader(const QByteArray &block)
-    : m_block(block)
-    , m_data(reinterpret_cast<const uchar *>(m_block.constData()))
-    , m_size(quint32(m_block.size()))
+ExifBlockReader::ExifBlockReader(const char *block, quint32 size, ExifValueArena *arena)
+    : m_data(reinterpret_cast<const uchar *>(block))
+    , m_size(size)
+    , m_arena(arena)
 {
 }
 
@@ -42,6 +42,11 @@ bool ExifBlockReader::fits(quint32 offset, quint64 length) const
     return length == 0 || (offset <= m_size && length <= quint64(m_size - offset));
 }
 
+const uchar *ExifBlockReader::dataAt(quint32 offset, quint64 length) const
+{
+    return length > 0 ? m_data + offset : nullptr;
+}
+
 quint16 ExifBlockReader::read16(quint32 offset) const
 {
     if (!fits(offset, 2))
@@ -58,66 +63,54 @@ quint32 ExifBlockReader::read32(quint32 offset) const
                                              : qFromBigEndian<quint32>(m_data + offset);
 }
 
-QByteArray ExifBlockReader::bytes(quint32 offset, quint32 length) const
+const char *ExifBlockReader::bytes(quint32 offset, quint32 length, int *size) const
 {
-    if (offset >= m_size)
-        return QByteArray();
-    return m_block.mid(int(offset), int(qMin<quint64>(length, m_size - offset)));
+    *size = offset < m_size ? int(qMin<quint64>(length, m_size - offset)) : 0;
+    return *size > 0 ? reinterpret_cast<const char *>(m_data + offset) : nullptr;
 }
 
-QVector<ExifIfdHeader> ExifBlockReader::readEntries(quint32 offset, quint32 *nextOffset) const
+ExifBlockReader::Directory ExifBlockReader::directory(quint32 offset) const
 {
-    const quint32 count = read16(offset);
+    Directory directory;
+    const quint32 declared = read16(offset);
     const quint64 first = quint64(offset) + 2;
-    // A crafted count must not size anything beyond the entries the block holds.
+    // A crafted count must not reach beyond the entries the block holds.
     const quint64 whole = first < m_size ? (m_size - first) / entrySize : 0;
-    const quint32 available = quint32(qMin<quint64>(count, whole));
-
-    QVector<ExifIfdHeader> entries(static_cast<int>(available));
-    for (quint32 i = 0; i < available; ++i) {
-        const quint32 at = quint32(first + i * entrySize);
-        ExifIfdHeader &entry = entries[int(i)];
-        entry.tag = read16(at);
-        entry.type = read16(at + 2);
-        entry.count = read32(at + 4);
-        const quint32 field = at + 8;
-        switch (entry.type) {
-        case QExifValue::Byte:
-        case QExifValue::Ascii:
-        case QExifValue::Undefined:
-            if (entry.count <= 4) {
-                memcpy(entry.valueField.bytes, m_data + field, 4);
-                continue;
-            }
-            break;
-        case QExifValue::Short:
-            if (entry.count <= 2) {
-                entry.valueField.shorts[0] = read16(field);
-                entry.valueField.shorts[1] = read16(field + 2);
-                continue;
-            }
-            break;
-        default:
-            break;
-        }
-        entry.valueField.offset = read32(field);
-    }
-    if (nextOffset) {
-        const quint64 link = first + quint64(count) * entrySize;
-        *nextOffset = link <= m_size ? read32(quint32(link)) : 0;
-    }
-    return entries;
+    directory.first = quint32(qMin<quint64>(first, m_size));
+    directory.count = quint32(qMin<quint64>(declared, whole));
+    const quint64 link = first + quint64(declared) * entrySize;
+    directory.next = link <= m_size ? read32(quint32(link)) : 0;
+    return directory;
 }
 
-template<typename T, typename Element>
-QVector<T> ExifBlockReader::readVector(quint32 offset, quint32 count,
-                                       Element (ExifBlockReader::*read)(quint32) const, int elementSize) const
+ExifIfdHeader ExifBlockReader::entry(quint32 at) const
 {
-    QVector<T> values(static_cast<int>(count));
-    T *out = values.data();
-    for (quint32 i = 0; i < count; ++i)
-        out[i] = T((this->*read)(offset + i * quint32(elementSize)));
-    return values;
+    ExifIfdHeader entry;
+    entry.tag = read16(at);
+    entry.type = read16(at + 2);
+    entry.count = read32(at + 4);
+    const quint32 field = at + 8;
+    switch (entry.type) {
+    case QExifValue::Byte:
+    case QExifValue::Ascii:
+    case QExifValue::Undefined:
+        if (entry.count <= 4) {
+            memcpy(entry.valueField.bytes, m_data + field, 4);
+            return entry;
+        }
+        break;
+    case QExifValue::Short:
+        if (entry.count <= 2) {
+            entry.valueField.shorts[0] = read16(field);
+            entry.valueField.shorts[1] = read16(field + 2);
+            return entry;
+        }
+        break;
+    default:
+        break;
+    }
+    entry.valueField.offset = read32(field);
+    return entry;
 }
 
 bool ExifBlockReader::isSupportedType(quint16 type)
@@ -137,62 +130,45 @@ bool ExifBlockReader::isSupportedType(quint16 type)
     }
 }
 
-QExifValue ExifBlockReader::readIfdValue(const ExifIfdHeader &entry) const
+QExifValue ExifBlockReader::readIfdValue(const ExifIfdHeader &entry, quint32 at) const
 {
     const quint32 count = entry.count;
     const quint32 offset = entry.valueField.offset;
     static const quint8 elementBytes[11] = {0, 1, 1, 2, 4, 8, 0, 1, 0, 4, 8};
+    quint64 length = 0;
     // Data out of line must lie wholly inside the block; otherwise the entry
     // keeps its tag with a null value and nothing is sized by its count.
     if (entry.type < 11) {
-        const quint64 length = quint64(elementBytes[entry.type]) * count;
+        length = quint64(elementBytes[entry.type]) * count;
         if (length > 4 && !fits(offset, length))
             return QExifValue();
     }
-
+    // A value that fits in 4 bytes stands in the entry itself, left-aligned.
+    const uchar *const field = m_data + at + 8;
+    const QExifValuePrivate::Order order =
+        m_order == QSysInfo::LittleEndian ? QExifValuePrivate::LittleEndian : QExifValuePrivate::BigEndian;
+    const uchar *data = nullptr;
     switch (entry.type) {
-    case QExifValue::Byte: {
-        const uchar *from = count <= 4 ? reinterpret_cast<const uchar *>(entry.valueField.bytes) : m_data + offset;
-        return QExifValue(new QExifByteValuePrivate(QVector<quint8>(from, from + count)));
-    }
-    case QExifValue::Ascii: {
-        const char *from = count <= 4 ? entry.valueField.bytes : reinterpret_cast<const char *>(m_data + offset);
-        return QExifValue(new QExifAsciiValuePrivate(QString::fromLatin1(from, count > 0 ? int(count) - 1 : 0)));
-    }
+    case QExifValue::Byte:
+    case QExifValue::Undefined:
     case QExifValue::Short:
-        if (count <= 2)
-            return QExifValue(new QExifShortValuePrivate(
-                QVector<quint16>(entry.valueField.shorts, entry.valueField.shorts + count)));
-        return QExifValue(new QExifShortValuePrivate(readVector<quint16>(offset, count, &ExifBlockReader::read16, 2)));
     case QExifValue::Long:
-        if (count == 1)
-            return QExifValue(new QExifLongValuePrivate(QVector<quint32>(1, offset)));
-        return QExifValue(new QExifLongValuePrivate(readVector<quint32>(offset, count, &ExifBlockReader::read32, 4)));
-    case QExifValue::Rational: {
-        QVector<RationalU32> values(static_cast<int>(count));
-        for (quint32 i = 0; i < count; ++i)
-            values[int(i)] = RationalU32(read32(offset + 8 * i), read32(offset + 8 * i + 4));
-        return QExifValue(new QExifRationalValuePrivate(std::move(values)));
-    }
-    case QExifValue::Undefined: {
-        const char *from = count <= 4 ? entry.valueField.bytes : reinterpret_cast<const char *>(m_data + offset);
-        return QExifValue(new QExifUndefinedValuePrivate(QByteArray::fromRawData(from, int(count))));
-    }
     case QExifValue::SignedLong:
-        if (count == 1)
-            return QExifValue(new QExifSignedLongValuePrivate(QVector<qint32>(1, qint32(offset))));
+        data = length <= 4 ? field : dataAt(offset, length);
+        break;
+    case QExifValue::Ascii:
+        // The text is all but the terminating zero; the count is its length plus one.
         return QExifValue(
-            new QExifSignedLongValuePrivate(readVector<qint32>(offset, count, &ExifBlockReader::read32, 4)));
-    case QExifValue::SignedRational: {
-        QVector<RationalS32> values(static_cast<int>(count));
-        for (quint32 i = 0; i < count; ++i)
-            values[int(i)] = RationalS32(qint32(read32(offset + 8 * i)), qint32(read32(offset + 8 * i + 4)));
-        return QExifValue(new QExifSignedRationalValuePrivate(std::move(values)));
-    }
+            m_arena->make(QExifValue::Ascii, count > 0 ? count : 1, order, count <= 4 ? field : dataAt(offset, length)));
+    case QExifValue::Rational:
+    case QExifValue::SignedRational:
+        data = dataAt(offset, length);
+        break;
     default:
         qWarning() << "Invalid Ifd Type" << entry.type;
         return QExifValue();
     }
+    return QExifValue(m_arena->make(entry.type, count, order, data));
 }
 
 } // namespace Extras

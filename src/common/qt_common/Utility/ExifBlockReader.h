@@ -2,11 +2,11 @@
 
 #include "QExifValue.h"
 
-#include <QByteArray>
 #include <QSysInfo>
-#include <QVector>
 
 namespace Extras {
+
+class ExifValueArena;
 
 // One 12-byte directory entry as it stands in the file.
 struct ExifIfdHeader
@@ -23,16 +23,28 @@ struct ExifIfdHeader
 };
 
 /*!
-    Bounded reading of one in-memory TIFF block: numbers in the block's byte
-    order, directory entry lists and entry values. Offsets count from the
-    block's first byte. Nothing is read or allocated beyond the block: a
-    number past its end reads as 0, an entry list stops at the last whole
-    entry, and a value whose data would reach past the end comes back null.
+    Bounded reading of one TIFF block in memory: numbers in the block's byte
+    order, directories and entry values. Offsets count from the block's
+    first byte. Nothing is read beyond the block: a number past its end
+    reads as 0, a directory stops at its last whole entry, and a value whose
+    data would reach past the end comes back null. Values are records of the
+    arena that point into the block, which the arena holds.
 */
 class ExifBlockReader
 {
 public:
-    explicit ExifBlockReader(const QByteArray &block);
+    // Where the entries of a directory lie.
+    struct Directory
+    {
+        quint32 first = 0;
+        // The entries that lie wholly inside the block.
+        quint32 count = 0;
+        // The 32-bit link that follows the declared entries; 0 past the block.
+        quint32 next = 0;
+        quint32 entryAt(quint32 index) const { return first + 12 * index; }
+    };
+
+    ExifBlockReader(const char *block, quint32 size, ExifValueArena *arena);
 
     // Reads the byte-order mark and the magic number 42.
     bool readHeader();
@@ -42,24 +54,24 @@ public:
     quint16 read16(quint32 offset) const;
     quint32 read32(quint32 offset) const;
     // The bytes that exist in [offset, offset + length), possibly fewer.
-    QByteArray bytes(quint32 offset, quint32 length) const;
+    const char *bytes(quint32 offset, quint32 length, int *size) const;
 
-    // The entries of the directory at offset; nextOffset receives the
-    // 32-bit link that follows them (0 when it lies past the block).
-    QVector<ExifIfdHeader> readEntries(quint32 offset, quint32 *nextOffset = nullptr) const;
-    // A null value, with the warning "Invalid Ifd Type", for an unsupported type.
-    QExifValue readIfdValue(const ExifIfdHeader &entry) const;
+    Directory directory(quint32 offset) const;
+    // The entry whose 12 bytes begin at `at`, inside the block.
+    ExifIfdHeader entry(quint32 at) const;
+    // A null value, with the warning "Invalid Ifd Type", for an unsupported
+    // type; `at` is where the entry lies.
+    QExifValue readIfdValue(const ExifIfdHeader &entry, quint32 at) const;
     static bool isSupportedType(quint16 type);
 
 private:
     bool fits(quint32 offset, quint64 length) const;
-    template<typename T, typename Element>
-    QVector<T> readVector(quint32 offset, quint32 count, Element (ExifBlockReader::*read)(quint32) const,
-                          int elementSize) const;
+    // Where `length` bytes of out-of-line data begin; null when there are none.
+    const uchar *dataAt(quint32 offset, quint64 length) const;
 
-    QByteArray m_block;
-    const uchar *m_data = nullptr;
-    quint32 m_size = 0;
+    const uchar *m_data;
+    quint32 m_size;
+    ExifValueArena *m_arena;
     QSysInfo::Endian m_order = QSysInfo::LittleEndian;
 };
 

@@ -3,6 +3,8 @@
 #include "DebugUtility.h"
 #include "ExifBlockReader.h"
 #include "ExifTagTable.h"
+#include "QExifValue_p.h"
+#include "ReadFile.h"
 
 #include <QBuffer>
 #include <QDataStream>
@@ -76,17 +78,85 @@ bool readSegmentPayload(QIODevice *device, quint16 length, QByteArray *payload)
 class QExifImageHeaderPrivate
 {
 public:
+    ~QExifImageHeaderPrivate();
+
+    // An arena that no value refers to any more, emptied, its load begun.
+    ExifValueArena *idleArena();
+    // The thumbnail, whether read or set; valid while the header is unchanged.
+    QByteArray thumbnail() const
+    {
+        return thumbnailView ? QByteArray::fromRawData(thumbnailView, thumbnailViewSize) : thumbnailBytes;
+    }
+
     QSysInfo::Endian blockOrder = QSysInfo::LittleEndian;
     mutable qint64 cachedSize = -1;
     ExifTagTable<QExifImageHeader::ImageTagNumber> imageTable;
     ExifTagTable<QExifImageHeader::ExtendedTagNumber> extendedTable;
     ExifTagTable<QExifImageHeader::GpsTagNumber> gpsTable;
+    // A thumbnail set in code.
     QByteArray thumbnailBytes;
+    // A thumbnail read from a file: its bytes in the block of the last load.
+    const char *thumbnailView = nullptr;
+    int thumbnailViewSize = 0;
     QExifValue thumbXResolution;
     QExifValue thumbYResolution;
     QExifValue thumbResolutionUnit;
     QExifValue thumbOrientation;
+    // Two arenas, so that the thumbnail values kept from one load (they
+    // outlive a failed load) never stop the next load from reusing the other.
+    ExifValueArena *arenas[2] = {nullptr, nullptr};
 };
+
+QExifImageHeaderPrivate::~QExifImageHeaderPrivate()
+{
+    // The values still refer to the arenas; the tables go before them.
+    imageTable.clear();
+    extendedTable.clear();
+    gpsTable.clear();
+    thumbXResolution = thumbYResolution = thumbResolutionUnit = thumbOrientation = QExifValue();
+    for (ExifValueArena *arena : arenas)
+        ExifValueArena::release(arena);
+}
+
+ExifValueArena *QExifImageHeaderPrivate::idleArena()
+{
+    ExifValueArena *chosen = nullptr;
+    for (ExifValueArena *&arena : arenas) {
+        if (!arena)
+            arena = new ExifValueArena;
+        if (arena->isIdle()) {
+            chosen = arena;
+            break;
+        }
+    }
+    if (!chosen) {
+        // Values handed out still hold both: the second is left to them.
+        ExifValueArena::release(arenas[1]);
+        chosen = arenas[1] = new ExifValueArena;
+    }
+    chosen->begin();
+    return chosen;
+}
+
+namespace {
+
+// Ends the load of an arena however the load ends.
+class ArenaLoad
+{
+public:
+    explicit ArenaLoad(ExifValueArena *arena)
+        : m_arena(arena)
+    {
+    }
+    ~ArenaLoad() { m_arena->end(); }
+    ExifValueArena *arena() const { return m_arena; }
+
+private:
+    Q_DISABLE_COPY(ArenaLoad)
+    ExifValueArena *m_arena;
+};
+
+} // namespace
 
 QExifImageHeader::QExifImageHeader()
     : d(new QExifImageHeaderPrivate)
@@ -101,54 +171,76 @@ QExifImageHeader::QExifImageHeader(const QString &fileName)
 
 QExifImageHeader::~QExifImageHeader() = default;
 
-bool QExifImageHeader::loadJpeg(const QString &fileName)
+// Where the leading bytes of a JPEG stream come from.
+class ExifSource
 {
-    // Unbuffered: the segment scan reads ahead by itself.
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return false;
-    return loadJpeg(&file);
-}
-
-bool QExifImageHeader::loadJpeg(QIODevice *device)
-{
-    clear();
-    // One block buffer per thread, reused by every load: the values copy
-    // what they keep, so nothing refers to it once parsing is done.
-    static thread_local QByteArray block;
-    if (!findExifSegment(device, &block))
-        return false;
-    return parseBlock(block);
-}
-
-bool QExifImageHeader::readBlock(QIODevice *device)
-{
-    clear();
-    if (!device)
-        return false;
-    // The block is parsed from one in-memory copy of what the device holds,
-    // up to the limit. It is read in pieces so that a small block on a
-    // device of unknown size does not cost an allocation of the limit.
-    QByteArray block;
-    while (block.size() < MaximumReadBlockSize) {
-        const QByteArray piece = device->read(qMin<qint64>(MaximumReadBlockSize - block.size(), 1 << 20));
-        if (piece.isEmpty())
-            break;
-        block += piece;
-    }
-    return parseBlock(block);
-}
+public:
+    virtual ~ExifSource() = default;
+    // Bytes read, 0 at the end, -1 on failure.
+    virtual qint64 read(char *data, qint64 size) = 0;
+    virtual bool skip(qint64 count) = 0;
+    // False once the source turned out to be nothing that opens as a file.
+    virtual bool isOpen() const { return true; }
+};
 
 namespace {
 
-// Reads the leading segments of a JPEG stream through a small read-ahead
-// window: a file whose EXIF segment comes early costs one or two reads.
-class ReadAhead
+class IODeviceSource : public ExifSource
 {
 public:
-    explicit ReadAhead(QIODevice *device)
+    explicit IODeviceSource(QIODevice *device)
         : m_device(device)
     {
+    }
+    qint64 read(char *data, qint64 size) override { return m_device->read(data, size); }
+    bool skip(qint64 count) override
+    {
+        if (m_device->isSequential())
+            return m_device->skip(count) == count;
+        // A segment reaching past the end leaves no room for one behind it.
+        const qint64 next = m_device->pos() + count;
+        return next <= m_device->size() && m_device->seek(next);
+    }
+
+private:
+    QIODevice *m_device;
+};
+
+class ReadFileSource : public ExifSource
+{
+public:
+    explicit ReadFileSource(ReadFile *file)
+        : m_file(file)
+    {
+    }
+    qint64 read(char *data, qint64 size) override { return m_file->read(data, size); }
+    bool skip(qint64 count) override { return m_file->skip(count); }
+    bool isOpen() const override { return m_file->isOpen(); }
+
+private:
+    ReadFile *m_file;
+};
+
+// The first read takes this much: the start of image, a JFIF segment and
+// the whole EXIF segment of most camera files. A larger segment costs one
+// read more, of exactly its remaining bytes: reading 64 KiB whatever the
+// segment's size costs more on a small one than the second read does.
+const int headSize = 4096;
+
+} // namespace
+
+// Reads the leading segments of a JPEG stream into the arena's buffer, so
+// that the EXIF block found there is parsed where it lies.
+class SegmentReader
+{
+public:
+    SegmentReader(ExifSource *source, ExifValueArena *arena, const char *head, qint64 headBytes)
+        : m_source(source)
+        , m_arena(arena)
+        , m_buffer(arena->reserve(headSize, 0))
+        , m_size(qMax<qint64>(headBytes, 0))
+    {
+        memcpy(m_buffer, head, size_t(m_size));
     }
 
     // A 16-bit big-endian word; false when the data ends first.
@@ -156,7 +248,7 @@ public:
     {
         if (!fill(2))
             return false;
-        const uchar *p = reinterpret_cast<const uchar *>(m_window + m_pos);
+        const uchar *p = reinterpret_cast<const uchar *>(m_buffer + m_pos);
         *word = quint16((p[0] << 8) | p[1]);
         m_pos += 2;
         return true;
@@ -167,114 +259,182 @@ public:
     {
         if (!fill(size))
             return false;
-        const bool same = memcmp(m_window + m_pos, bytes, size_t(size)) == 0;
+        const bool same = memcmp(m_buffer + m_pos, bytes, size_t(size)) == 0;
         m_pos += size;
         return same;
     }
 
     bool skip(qint64 count)
     {
-        const int available = m_size - m_pos;
-        if (count <= available) {
-            m_pos += int(count);
+        if (count <= m_size - m_pos) {
+            m_pos += count;
             return true;
         }
-        const qint64 beyond = count - available;
+        const qint64 beyond = count - (m_size - m_pos);
         m_pos = m_size = 0;
-        if (m_device->isSequential())
-            return m_device->skip(beyond) == beyond;
-        // A segment reaching past the end leaves no room for one behind it.
-        const qint64 next = m_device->pos() + beyond;
-        return next <= m_device->size() && m_device->seek(next);
+        return m_source->skip(beyond);
     }
 
-    // The next count bytes, or fewer when the data ends early.
-    void read(int count, QByteArray *bytes)
+    // The next `count` bytes, or fewer when the data ends early, in the
+    // buffer; the position moves past them.
+    const char *take(qint64 count, qint64 *taken)
     {
-        bytes->resize(count);
-        const int fromWindow = qMin(count, m_size - m_pos);
-        memcpy(bytes->data(), m_window + m_pos, size_t(fromWindow));
-        m_pos += fromWindow;
-        if (fromWindow < count) {
-            const qint64 got = m_device->read(bytes->data() + fromWindow, count - fromWindow);
-            bytes->resize(fromWindow + int(qMax<qint64>(got, 0)));
-        }
+        fill(count);
+        *taken = qMin(count, m_size - m_pos);
+        const char *at = m_buffer + m_pos;
+        m_pos += *taken;
+        return at;
     }
-
-    bool atEnd() const { return m_pos == m_size && m_device->atEnd(); }
 
 private:
-    bool fill(int count)
+    // At least `count` bytes from the position on, unless the data ends.
+    bool fill(qint64 count)
     {
         if (m_size - m_pos >= count)
             return true;
-        memmove(m_window, m_window + m_pos, size_t(m_size - m_pos));
-        m_size -= m_pos;
-        m_pos = 0;
-        const qint64 got = m_device->read(m_window + m_size, qint64(sizeof(m_window)) - m_size);
-        m_size += int(qMax<qint64>(got, 0));
+        if (m_pos > 0) {
+            memmove(m_buffer, m_buffer + m_pos, size_t(m_size - m_pos));
+            m_size -= m_pos;
+            m_pos = 0;
+        }
+        const qint64 wanted = qMax<qint64>(count, headSize);
+        m_buffer = m_arena->reserve(wanted, m_size);
+        while (m_size < count) {
+            const qint64 got = m_source->read(m_buffer + m_size, wanted - m_size);
+            if (got <= 0)
+                break;
+            m_size += got;
+        }
         return m_size >= count;
     }
 
-    QIODevice *m_device;
-    // Holds the start of image, a JFIF segment and the head of the EXIF segment.
-    char m_window[1024];
-    int m_size = 0;
-    int m_pos = 0;
+    ExifSource *m_source;
+    ExifValueArena *m_arena;
+    char *m_buffer;
+    qint64 m_size;
+    qint64 m_pos = 0;
 };
 
-} // namespace
-
-bool QExifImageHeader::findExifSegment(QIODevice *device, QByteArray *block)
+bool QExifImageHeader::loadJpeg(const QString &fileName)
 {
+    // Resource paths belong to Qt's file engine; files are read through the
+    // system, without an engine and its status calls per file.
+    if (fileName.startsWith(QLatin1Char(':'))) {
+        QFile file(fileName);
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+            return false;
+        return loadJpeg(&file);
+    }
+    ReadFile file(fileName);
+    if (!file.isOpen())
+        return false;
+    ReadFileSource source(&file);
+    return load(&source);
+}
+
+bool QExifImageHeader::loadJpeg(QIODevice *device)
+{
+    if (!device) {
+        clear();
+        return false;
+    }
+    IODeviceSource source(device);
+    return load(&source);
+}
+
+bool QExifImageHeader::load(ExifSource *source)
+{
+    // The head is read before anything is cleared: a folder is found only
+    // by reading, and a file that cannot be opened leaves the tables alone.
+    char head[headSize];
+    const qint64 got = source->read(head, headSize);
+    if (got < 0 && !source->isOpen())
+        return false;
+    clear();
+    const ArenaLoad loading(d->idleArena());
+    ExifValueArena *arena = loading.arena();
+    SegmentReader in(source, arena, head, got);
+    const char *block = nullptr;
+    qint64 size = 0;
+    if (!findExifSegment(&in, &block, &size))
+        return false;
+    return parseBlock(arena, block, quint32(size));
+}
+
+bool QExifImageHeader::readBlock(QIODevice *device)
+{
+    clear();
     if (!device)
         return false;
-    ReadAhead in(device);
-    if (!in.expect("\xFF\xD8", 2))
+    // The block is parsed from one in-memory copy of what the device holds,
+    // up to the limit, read in pieces so that a small block on a device of
+    // unknown size does not cost an allocation of the limit.
+    const ArenaLoad loading(d->idleArena());
+    ExifValueArena *arena = loading.arena();
+    const qint64 piece = device->isSequential() ? qint64(1) << 20
+                                                : qBound<qint64>(1, device->bytesAvailable(), qint64(1) << 20);
+    qint64 size = 0;
+    char *buffer = arena->reserve(piece, 0);
+    while (size < MaximumReadBlockSize) {
+        const qint64 wanted = qMin(piece, MaximumReadBlockSize - size);
+        buffer = arena->reserve(size + wanted, size);
+        const qint64 got = device->read(buffer + size, wanted);
+        if (got <= 0)
+            break;
+        size += got;
+    }
+    return parseBlock(arena, buffer, quint32(size));
+}
+
+bool QExifImageHeader::findExifSegment(SegmentReader *in, const char **block, qint64 *size)
+{
+    if (!in->expect("\xFF\xD8", 2))
         return false;
     // Steps from segment to segment by their lengths; only the first APP1 counts.
     quint16 marker = 0;
-    while (in.word(&marker)) {
+    while (in->word(&marker)) {
         quint16 length = 0;
         if (marker == 0xFFE1) {
-            if (!in.word(&length) || !in.expect("Exif", 4) || !in.skip(2) || length < 8)
+            if (!in->word(&length) || !in->expect("Exif", 4) || !in->skip(2) || length < 8)
                 return false;
-            in.read(length - 8, block);
-            return !block->isEmpty();
+            *block = in->take(length - 8, size);
+            return *size > 0;
         }
-        if (in.atEnd() || !in.word(&length) || length < 2 || !in.skip(length - 2))
+        if (!in->word(&length) || length < 2 || !in->skip(length - 2))
             return false;
     }
     return false;
 }
 
 template<typename Tag>
-void QExifImageHeader::readTable(const ExifBlockReader &reader, const QVector<ExifIfdHeader> &entries,
-                                 ExifTagTable<Tag> *table)
+quint32 QExifImageHeader::readTable(const ExifBlockReader &reader, quint32 offset, ExifTagTable<Tag> *table)
 {
-    table->reserve(entries.size());
+    const ExifBlockReader::Directory directory = reader.directory(offset);
+    table->reserve(int(directory.count));
     // A tag that occurs twice keeps its later value.
-    for (const ExifIfdHeader &entry : entries)
-        table->insert(Tag(entry.tag), reader.readIfdValue(entry));
+    for (quint32 i = 0; i < directory.count; ++i) {
+        const quint32 at = directory.entryAt(i);
+        const ExifIfdHeader entry = reader.entry(at);
+        table->insert(Tag(entry.tag), reader.readIfdValue(entry, at));
+    }
+    return directory.next;
 }
 
 template<typename Tag>
 void QExifImageHeader::readSubTable(const ExifBlockReader &reader, const QExifValue &pointer, ExifTagTable<Tag> *table)
 {
     if (isSingleLong(pointer))
-        readTable(reader, reader.readEntries(pointer.toLong()), table);
+        readTable(reader, pointer.toLong(), table);
 }
 
-bool QExifImageHeader::parseBlock(const QByteArray &block)
+bool QExifImageHeader::parseBlock(ExifValueArena *arena, const char *block, quint32 size)
 {
-    clear();
-    ExifBlockReader reader(block);
+    ExifBlockReader reader(block, size, arena);
     if (!reader.readHeader())
         return false;
     d->blockOrder = reader.byteOrder();
 
-    quint32 nextOffset = 0;
-    readTable(reader, reader.readEntries(reader.firstIfdOffset(), &nextOffset), &d->imageTable);
+    const quint32 nextOffset = readTable(reader, reader.firstIfdOffset(), &d->imageTable);
     readSubTable(reader, d->imageTable.value(ExifIfdPointer), &d->extendedTable);
     readSubTable(reader, d->imageTable.value(GpsInfoIfdPointer), &d->gpsTable);
     // The interoperability directory is not read, so its pointer means nothing here.
@@ -282,24 +442,31 @@ bool QExifImageHeader::parseBlock(const QByteArray &block)
 
     if (nextOffset != 0) {
         // Only six entries of the thumbnail directory matter; the last of a tag counts.
-        const ExifIfdHeader *wanted[6] = {};
         const quint16 wantedTags[6] = {thumbOffsetTag, thumbLengthTag, thumbXResolutionTag,
                                        thumbYResolutionTag, thumbResolutionUnitTag, thumbOrientationTag};
-        const QVector<ExifIfdHeader> entries = reader.readEntries(nextOffset);
-        for (const ExifIfdHeader &entry : entries) {
+        ExifIfdHeader wanted[6];
+        quint32 wantedAt[6] = {};
+        bool found[6] = {};
+        const ExifBlockReader::Directory directory = reader.directory(nextOffset);
+        for (quint32 e = 0; e < directory.count; ++e) {
+            const quint32 at = directory.entryAt(e);
+            const ExifIfdHeader entry = reader.entry(at);
             const bool supported = ExifBlockReader::isSupportedType(entry.type);
             if (!supported)
                 qWarning() << "Invalid Ifd Type" << entry.type;
             for (int i = 0; i < 6; ++i) {
-                if (entry.tag == wantedTags[i])
-                    wanted[i] = supported ? &entry : nullptr;
+                if (entry.tag == wantedTags[i]) {
+                    found[i] = supported;
+                    wanted[i] = entry;
+                    wantedAt[i] = at;
+                }
             }
         }
-        auto valueOf = [&](int i) { return wanted[i] ? reader.readIfdValue(*wanted[i]) : QExifValue(); };
+        auto valueOf = [&](int i) { return found[i] ? reader.readIfdValue(wanted[i], wantedAt[i]) : QExifValue(); };
         const QExifValue offset = valueOf(0);
         const QExifValue length = valueOf(1);
         if (isSingleLong(offset) && isSingleLong(length)) {
-            d->thumbnailBytes = reader.bytes(offset.toLong(), length.toLong());
+            d->thumbnailView = reader.bytes(offset.toLong(), length.toLong(), &d->thumbnailViewSize);
             d->thumbXResolution = valueOf(2);
             d->thumbYResolution = valueOf(3);
             d->thumbResolutionUnit = valueOf(4);
@@ -315,6 +482,8 @@ void QExifImageHeader::clear()
     d->extendedTable.clear();
     d->gpsTable.clear();
     d->thumbnailBytes.clear();
+    d->thumbnailView = nullptr;
+    d->thumbnailViewSize = 0;
     d->cachedSize = -1;
 }
 
@@ -411,12 +580,13 @@ void QExifImageHeader::remove(GpsTagNumber tag)
 
 QByteArray QExifImageHeader::thumbnailData() const
 {
-    return d->thumbnailBytes;
+    // A copy: the bytes of a thumbnail read from a file belong to the header.
+    return d->thumbnailView ? QByteArray(d->thumbnailView, d->thumbnailViewSize) : d->thumbnailBytes;
 }
 
 QImage QExifImageHeader::thumbnailImage() const
 {
-    const QImage image = QImage::fromData(d->thumbnailBytes, "JPG");
+    const QImage image = QImage::fromData(d->thumbnail(), "JPG");
     if (d->thumbOrientation.isNull())
         return image;
 
@@ -457,12 +627,16 @@ void QExifImageHeader::setThumbnailImage(const QImage &image)
     d->cachedSize = -1;
     if (image.isNull()) {
         d->thumbnailBytes.clear();
+        d->thumbnailView = nullptr;
+        d->thumbnailViewSize = 0;
         return;
     }
     QByteArray bytes;
     QBuffer buffer(&bytes);
     if (buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "JPG")) {
         d->thumbnailBytes = bytes;
+        d->thumbnailView = nullptr;
+        d->thumbnailViewSize = 0;
         // The pixels are stored as they are, so no turn applies to them.
         d->thumbOrientation = QExifValue();
     }
@@ -701,7 +875,8 @@ qint64 QExifImageHeader::writeBlock(QIODevice *device) const
         writeExifHeader(stream, GpsInfoIfdPointer, QExifValue(gpsStart), 0);
         offset = gpsStart + tableSize(d->gpsTable);
     }
-    const bool hasThumbnail = !d->thumbnailBytes.isEmpty();
+    const QByteArray thumbnail = d->thumbnail();
+    const bool hasThumbnail = !thumbnail.isEmpty();
     stream << quint32(hasThumbnail ? offset : 0);
     writeTableData(stream, imageTable);
 
@@ -726,14 +901,14 @@ qint64 QExifImageHeader::writeBlock(QIODevice *device) const
         offset = writeExifHeader(stream, thumbResolutionUnitTag, values.resolutionUnit, offset);
         offset = writeExifHeader(stream, thumbOrientationTag, values.orientation, offset);
         writeExifHeader(stream, thumbOffsetTag, QExifValue(offset), 0);
-        writeExifHeader(stream, thumbLengthTag, QExifValue(quint32(d->thumbnailBytes.size())), 0);
+        writeExifHeader(stream, thumbLengthTag, QExifValue(quint32(thumbnail.size())), 0);
         stream << quint32(0);
         writeExifValue(stream, values.xResolution);
         writeExifValue(stream, values.yResolution);
         writeExifValue(stream, values.resolutionUnit);
         writeExifValue(stream, values.orientation);
-        stream.writeRawData(d->thumbnailBytes.constData(), d->thumbnailBytes.size());
-        offset += quint32(d->thumbnailBytes.size());
+        stream.writeRawData(thumbnail.constData(), thumbnail.size());
+        offset += quint32(thumbnail.size());
     }
 
     d->cachedSize = offset;
@@ -746,12 +921,13 @@ qint64 QExifImageHeader::blockSize() const
         qint64 size = qint64(tableSize(writtenImageTable())) + tableSize(d->extendedTable) + 24;
         if (!d->gpsTable.isEmpty())
             size += tableSize(d->gpsTable) + 12;
-        if (!d->thumbnailBytes.isEmpty()) {
+        const QByteArray thumbnail = d->thumbnail();
+        if (!thumbnail.isEmpty()) {
             const ThumbnailValues values = thumbnailValues(d->thumbXResolution, d->thumbYResolution,
                                                            d->thumbResolutionUnit, d->thumbOrientation);
             size += thumbnailDirectorySize + outOfLineSize(values.xResolution) + outOfLineSize(values.yResolution)
                 + outOfLineSize(values.resolutionUnit) + outOfLineSize(values.orientation)
-                + d->thumbnailBytes.size();
+                + thumbnail.size();
         }
         d->cachedSize = size;
     }

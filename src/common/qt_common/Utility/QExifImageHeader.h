@@ -15,10 +15,12 @@ class QIODevice;
 namespace Extras {
 
 class ExifBlockReader;
-struct ExifIfdHeader;
+class ExifSource;
+class ExifValueArena;
 template<typename Tag>
 class ExifTagTable;
 class QExifImageHeaderPrivate;
+class SegmentReader;
 
 /*!
     The EXIF metadata of one JPEG image: the entries of the first image
@@ -27,8 +29,9 @@ class QExifImageHeaderPrivate;
     thumbnail with its resolution and orientation.
 
     loadJpeg() finds the EXIF APP1 segment among the leading JPEG segments,
-    copies its TIFF block into memory and parses it; nothing outside that
-    block is ever read for it. writeBlock() lays the tables out as a TIFF
+    reads its TIFF block into memory and parses it there: the values read
+    point into that block, which lives as long as any of them. Nothing
+    outside the block is ever read for it. writeBlock() lays the tables out as a TIFF
     block again and saveJpeg() puts that block back into a JPEG file, in
     place of its EXIF segment or in front of its other segments.
 */
@@ -233,12 +236,13 @@ public:
 private:
     Q_DISABLE_COPY(QExifImageHeader)
 
-    // Fills block with the TIFF block of the first APP1 segment, if that is EXIF.
-    static bool findExifSegment(QIODevice *device, QByteArray *block);
-    bool parseBlock(const QByteArray &block);
+    bool load(ExifSource *source);
+    // The TIFF block of the first APP1 segment, if that is EXIF.
+    static bool findExifSegment(SegmentReader *in, const char **block, qint64 *size);
+    bool parseBlock(ExifValueArena *arena, const char *block, quint32 size);
+    // Reads the directory at offset into the table; returns its link to the next.
     template<typename Tag>
-    static void readTable(const ExifBlockReader &reader, const QVector<ExifIfdHeader> &entries,
-                          ExifTagTable<Tag> *table);
+    static quint32 readTable(const ExifBlockReader &reader, quint32 offset, ExifTagTable<Tag> *table);
     template<typename Tag>
     static void readSubTable(const ExifBlockReader &reader, const QExifValue &pointer, ExifTagTable<Tag> *table);
 

@@ -37,46 +37,169 @@ QByteArray prefixed(const char (&prefix)[8], const QByteArray &text)
     return bytes;
 }
 
-template<typename Payload>
-const Payload *payloadOf(const QExifValuePrivate *d, QExifValue::Type type)
+const QExifValuePrivate::Order hostOrder =
+    QSysInfo::ByteOrder == QSysInfo::LittleEndian ? QExifValuePrivate::LittleEndian : QExifValuePrivate::BigEndian;
+
+// A record of its own for elements given in this machine's order.
+template<typename T>
+QExifValuePrivate *recordOf(QExifValue::Type type, const T *elements, int count)
 {
-    return d->type == type ? static_cast<const Payload *>(d) : nullptr;
+    return QExifValuePrivate::create(type, quint32(count), elements, sizeof(T) * size_t(count));
 }
 
-// All elements of a value of one type; empty for any other type.
-template <typename Payload>
-decltype(Payload::value) elementsOf(const QExifValuePrivate *d, QExifValue::Type type)
+template<typename T>
+QExifValuePrivate *recordOf(QExifValue::Type type, const QVector<T> &elements)
 {
-    if (const auto *p = payloadOf<Payload>(d, type))
-        return p->value;
-    return decltype(Payload::value)();
+    return recordOf(type, elements.constData(), elements.size());
 }
 
-// The one element of a single-element value of one type; zero otherwise.
-template <typename Payload>
-typename decltype(Payload::value)::value_type singleOf(const QExifValuePrivate *d, QExifValue::Type type)
+// Rationals are stored as numerator and denominator, 32 bits each.
+template<typename T>
+QExifValuePrivate *rationalRecord(QExifValue::Type type, const QVector<QPair<T, T>> &elements)
 {
-    if (d->count == 1) {
-        if (const auto *p = payloadOf<Payload>(d, type))
-            return p->value.at(0);
-    }
-    return typename decltype(Payload::value)::value_type();
+    QVector<quint32> words;
+    words.reserve(2 * elements.size());
+    for (const QPair<T, T> &element : elements)
+        words << quint32(element.first) << quint32(element.second);
+    return QExifValuePrivate::create(type, quint32(elements.size()), words.constData(),
+                                     sizeof(quint32) * size_t(words.size()));
+}
+
+QExifValuePrivate *textRecord(const QString &text)
+{
+    return QExifValuePrivate::create(QExifValue::Ascii, quint32(text.size()) + 1, text.constData(),
+                                     sizeof(QChar) * size_t(text.size()), true);
+}
+
+QExifValuePrivate *bytesRecord(const QByteArray &bytes)
+{
+    return QExifValuePrivate::create(QExifValue::Undefined, quint32(bytes.size()), bytes.constData(),
+                                     size_t(bytes.size()));
+}
+
+QVector<quint8> byteElements(const QExifValuePrivate *d)
+{
+    return QVector<quint8>(d->data, d->data + d->count);
+}
+
+// All elements of a value of one type, read by `element`; empty for any other type.
+template<typename T, typename Read>
+QVector<T> elementsOf(const QExifValuePrivate *d, QExifValue::Type type, Read element)
+{
+    QVector<T> elements;
+    if (d->type != type)
+        return elements;
+    elements.resize(int(d->count));
+    for (quint32 i = 0; i < d->count; ++i)
+        elements[int(i)] = element(d, i);
+    return elements;
+}
+
+template<typename T>
+QPair<T, T> rationalAt(const QExifValuePrivate *d, quint32 index)
+{
+    return QPair<T, T>(T(d->element32(2 * index)), T(d->element32(2 * index + 1)));
 }
 
 } // namespace
 
-QExifValuePrivate::~QExifValuePrivate() = default;
+QExifValuePrivate *QExifValuePrivate::create(quint16 type, quint32 count, const void *elements, size_t bytes,
+                                             bool wideText)
+{
+    // One allocation: the record, then its elements.
+    void *memory = ::operator new(sizeof(QExifValuePrivate) + bytes);
+    QExifValuePrivate *record = new (memory) QExifValuePrivate;
+    uchar *storage = reinterpret_cast<uchar *>(record + 1);
+    if (bytes > 0)
+        memcpy(storage, elements, bytes);
+    record->ref.storeRelaxed(1);
+    record->type = type;
+    record->order = hostOrder;
+    record->wideText = wideText;
+    record->count = count;
+    record->data = storage;
+    return record;
+}
+
+void QExifValuePrivate::retain()
+{
+    if (arena)
+        arena->ref.ref();
+    else if (this != sharedNullPayload())
+        ref.ref();
+}
+
+void QExifValuePrivate::release()
+{
+    if (arena) {
+        ExifValueArena::release(arena);
+    } else if (this != sharedNullPayload() && !ref.deref()) {
+        this->~QExifValuePrivate();
+        ::operator delete(this);
+    }
+}
+
+QString QExifValuePrivate::text() const
+{
+    const int length = int(count) - 1;
+    if (wideText)
+        return QString(reinterpret_cast<const QChar *>(data), length);
+    return QString::fromLatin1(reinterpret_cast<const char *>(data), length);
+}
+
+char *ExifValueArena::reserve(qint64 size, qint64 keep)
+{
+    if (size > m_capacity) {
+        // Grows at least by half, so that a block read piece by piece is not copied again for every piece.
+        const qint64 capacity = qMax(size, m_capacity + m_capacity / 2);
+        std::unique_ptr<char[]> larger(new char[size_t(capacity)]);
+        if (keep > 0)
+            memcpy(larger.get(), m_buffer.get(), size_t(keep));
+        m_buffer = std::move(larger);
+        m_capacity = capacity;
+    }
+    return m_buffer.get();
+}
+
+void ExifValueArena::begin()
+{
+    m_used = 0;
+    m_loading = true;
+    ref.fetchAndAddRelaxed(loadBias);
+}
+
+void ExifValueArena::end()
+{
+    // The arena was idle when the load began and no other thread has seen
+    // its records since, so the references of all of them are added at once.
+    ref.fetchAndAddRelease(int(m_used) - loadBias);
+    m_loading = false;
+}
+
+QExifValuePrivate *ExifValueArena::make(quint16 type, quint32 count, QExifValuePrivate::Order order,
+                                        const uchar *data)
+{
+    const size_t chunk = m_used / chunkSize;
+    if (chunk == m_chunks.size())
+        m_chunks.emplace_back(new QExifValuePrivate[chunkSize]);
+    QExifValuePrivate *record = &m_chunks[chunk][m_used % chunkSize];
+    ++m_used;
+    record->type = type;
+    record->order = order;
+    record->wideText = false;
+    record->count = count;
+    record->arena = this;
+    record->data = data;
+    if (!m_loading)
+        ref.ref();
+    return record;
+}
 
 QExifValuePrivate *sharedNullPayload()
 {
-    // A function-local static is initialised once, thread-safely; the extra
-    // reference keeps the payload alive whatever its holders do.
-    static QExifValuePrivate *const payload = [] {
-        QExifValuePrivate *p = new QExifByteValuePrivate(QVector<quint8>());
-        p->ref.ref();
-        return p;
-    }();
-    return payload;
+    // Never counted, so never deleted.
+    static QExifValuePrivate payload;
+    return &payload;
 }
 
 QExifValue::QExifValue()
@@ -90,12 +213,12 @@ QExifValue::QExifValue(QExifValuePrivate *payload)
 }
 
 QExifValue::QExifValue(quint8 value)
-    : d(new QExifByteValuePrivate(QVector<quint8>(1, value)))
+    : d(recordOf(Byte, &value, 1))
 {
 }
 
 QExifValue::QExifValue(const QVector<quint8> &values)
-    : d(new QExifByteValuePrivate(values))
+    : d(recordOf(Byte, values))
 {
 }
 
@@ -104,112 +227,125 @@ QExifValue::QExifValue(const QString &value, CharacterCode code)
 {
     switch (code) {
     case CodeAscii:
-        d = new QExifUndefinedValuePrivate(prefixed(asciiPrefix, value.toUtf8()));
+        d = bytesRecord(prefixed(asciiPrefix, value.toUtf8()));
         break;
     case CodeJis:
         if (QTextCodec *codec = jisCodec())
-            d = new QExifUndefinedValuePrivate(prefixed(jisPrefix, codec->fromUnicode(value)));
+            d = bytesRecord(prefixed(jisPrefix, codec->fromUnicode(value)));
         break;
     case CodeUnicode:
         if (QTextCodec *codec = unicodeCodec())
-            d = new QExifUndefinedValuePrivate(prefixed(unicodePrefix, codec->fromUnicode(value)));
+            d = bytesRecord(prefixed(unicodePrefix, codec->fromUnicode(value)));
         break;
     case CodeUndefined:
-        d = new QExifUndefinedValuePrivate(prefixed(undefinedPrefix, value.toLocal8Bit()));
+        d = bytesRecord(prefixed(undefinedPrefix, value.toLocal8Bit()));
         break;
     case CodeNone:
     default:
-        d = new QExifAsciiValuePrivate(value);
+        d = textRecord(value);
         break;
     }
 }
 
 QExifValue::QExifValue(quint16 value)
-    : d(new QExifShortValuePrivate(QVector<quint16>(1, value)))
+    : d(recordOf(Short, &value, 1))
 {
 }
 
 QExifValue::QExifValue(const QVector<quint16> &values)
-    : d(new QExifShortValuePrivate(values))
+    : d(recordOf(Short, values))
 {
 }
 
 QExifValue::QExifValue(quint32 value)
-    : d(new QExifLongValuePrivate(QVector<quint32>(1, value)))
+    : d(recordOf(Long, &value, 1))
 {
 }
 
 QExifValue::QExifValue(const QVector<quint32> &values)
-    : d(new QExifLongValuePrivate(values))
+    : d(recordOf(Long, values))
 {
 }
 
 QExifValue::QExifValue(const RationalU32 &value)
-    : d(new QExifRationalValuePrivate(QVector<RationalU32>(1, value)))
+    : d(rationalRecord(Rational, QVector<RationalU32>(1, value)))
 {
 }
 
 QExifValue::QExifValue(const QVector<RationalU32> &values)
-    : d(new QExifRationalValuePrivate(values))
+    : d(rationalRecord(Rational, values))
 {
 }
 
 QExifValue::QExifValue(const QByteArray &value)
-    : d(new QExifUndefinedValuePrivate(value))
+    : d(bytesRecord(value))
 {
 }
 
 QExifValue::QExifValue(qint32 value)
-    : d(new QExifSignedLongValuePrivate(QVector<qint32>(1, value)))
+    : d(recordOf(SignedLong, &value, 1))
 {
 }
 
 QExifValue::QExifValue(const QVector<qint32> &values)
-    : d(new QExifSignedLongValuePrivate(values))
+    : d(recordOf(SignedLong, values))
 {
 }
 
 QExifValue::QExifValue(const RationalS32 &value)
-    : d(new QExifSignedRationalValuePrivate(QVector<RationalS32>(1, value)))
+    : d(rationalRecord(SignedRational, QVector<RationalS32>(1, value)))
 {
 }
 
 QExifValue::QExifValue(const QVector<RationalS32> &values)
-    : d(new QExifSignedRationalValuePrivate(values))
+    : d(rationalRecord(SignedRational, values))
 {
 }
 
 QExifValue::QExifValue(const QDateTime &value)
-    : d(new QExifAsciiValuePrivate(value.toString(QLatin1String(dateTimeFormat))))
+    : d(textRecord(value.toString(QLatin1String(dateTimeFormat))))
 {
 }
 
-QExifValue::QExifValue(const QExifValue &other) = default;
+QExifValue::QExifValue(const QExifValue &other)
+    : d(other.d)
+{
+    if (d)
+        d->retain();
+}
 
 QExifValue &QExifValue::operator=(const QExifValue &other)
 {
-    // QExplicitlySharedDataPointer leaves a payload that is already shared alone.
+    if (other.d)
+        other.d->retain();
+    if (d)
+        d->release();
     d = other.d;
     return *this;
 }
 
 QExifValue::QExifValue(QExifValue &&other) noexcept
-    : d(std::move(other.d))
+    : d(other.d)
 {
+    other.d = nullptr;
 }
 
 QExifValue &QExifValue::operator=(QExifValue &&other) noexcept
 {
-    d.swap(other.d);
+    std::swap(d, other.d);
     return *this;
 }
 
-QExifValue::~QExifValue() = default;
+QExifValue::~QExifValue()
+{
+    if (d)
+        d->release();
+}
 
 const QExifValuePrivate *QExifValue::payload() const
 {
     // Only a moved-from value has no payload of its own.
-    return d ? d.data() : sharedNullPayload();
+    return d ? d : sharedNullPayload();
 }
 
 bool QExifValue::operator==(const QExifValue &other) const
@@ -237,7 +373,7 @@ QExifValue::CharacterCode QExifValue::characterCode() const
     const QExifValuePrivate *const pd = payload();
     if (pd->type != Undefined || pd->count <= 8)
         return CodeNone;
-    const char *bytes = static_cast<const QExifUndefinedValuePrivate *>(pd)->value.constData();
+    const uchar *bytes = pd->data;
     if (memcmp(bytes, asciiPrefix, 8) == 0)
         return CodeAscii;
     if (memcmp(bytes, jisPrefix, 8) == 0)
@@ -251,12 +387,14 @@ QExifValue::CharacterCode QExifValue::characterCode() const
 
 quint8 QExifValue::toByte() const
 {
-    return singleOf<QExifByteValuePrivate>(payload(), Byte);
+    const QExifValuePrivate *const pd = payload();
+    return pd->type == Byte && pd->count == 1 ? pd->data[0] : 0;
 }
 
 QVector<quint8> QExifValue::toByteVector() const
 {
-    return elementsOf<QExifByteValuePrivate>(payload(), Byte);
+    const QExifValuePrivate *const pd = payload();
+    return pd->type == Byte ? byteElements(pd) : QVector<quint8>();
 }
 
 quint16 QExifValue::toShort() const
@@ -266,9 +404,9 @@ quint16 QExifValue::toShort() const
         return 0;
     switch (pd->type) {
     case Byte:
-        return static_cast<const QExifByteValuePrivate *>(pd)->value.at(0);
+        return pd->data[0];
     case Short:
-        return static_cast<const QExifShortValuePrivate *>(pd)->value.at(0);
+        return pd->element16(0);
     default:
         return 0;
     }
@@ -276,7 +414,8 @@ quint16 QExifValue::toShort() const
 
 QVector<quint16> QExifValue::toShortVector() const
 {
-    return elementsOf<QExifShortValuePrivate>(payload(), Short);
+    return elementsOf<quint16>(payload(), Short,
+                               [](const QExifValuePrivate *d, quint32 i) { return d->element16(i); });
 }
 
 quint32 QExifValue::toLong() const
@@ -286,13 +425,12 @@ quint32 QExifValue::toLong() const
         return 0;
     switch (pd->type) {
     case Byte:
-        return static_cast<const QExifByteValuePrivate *>(pd)->value.at(0);
+        return pd->data[0];
     case Short:
-        return static_cast<const QExifShortValuePrivate *>(pd)->value.at(0);
+        return pd->element16(0);
     case Long:
-        return static_cast<const QExifLongValuePrivate *>(pd)->value.at(0);
     case SignedLong:
-        return quint32(static_cast<const QExifSignedLongValuePrivate *>(pd)->value.at(0));
+        return pd->element32(0);
     default:
         return 0;
     }
@@ -300,7 +438,7 @@ quint32 QExifValue::toLong() const
 
 QVector<quint32> QExifValue::toLongVector() const
 {
-    return elementsOf<QExifLongValuePrivate>(payload(), Long);
+    return elementsOf<quint32>(payload(), Long, [](const QExifValuePrivate *d, quint32 i) { return d->element32(i); });
 }
 
 qint32 QExifValue::toSignedLong() const
@@ -312,27 +450,30 @@ qint32 QExifValue::toSignedLong() const
 
 QVector<qint32> QExifValue::toSignedLongVector() const
 {
-    return elementsOf<QExifSignedLongValuePrivate>(payload(), SignedLong);
+    return elementsOf<qint32>(payload(), SignedLong,
+                              [](const QExifValuePrivate *d, quint32 i) { return qint32(d->element32(i)); });
 }
 
 RationalU32 QExifValue::toRational() const
 {
-    return singleOf<QExifRationalValuePrivate>(payload(), Rational);
+    const QExifValuePrivate *const pd = payload();
+    return pd->type == Rational && pd->count == 1 ? rationalAt<quint32>(pd, 0) : RationalU32();
 }
 
 QVector<RationalU32> QExifValue::toRationalVector() const
 {
-    return elementsOf<QExifRationalValuePrivate>(payload(), Rational);
+    return elementsOf<RationalU32>(payload(), Rational, rationalAt<quint32>);
 }
 
 RationalS32 QExifValue::toSignedRational() const
 {
-    return singleOf<QExifSignedRationalValuePrivate>(payload(), SignedRational);
+    const QExifValuePrivate *const pd = payload();
+    return pd->type == SignedRational && pd->count == 1 ? rationalAt<qint32>(pd, 0) : RationalS32();
 }
 
 QVector<RationalS32> QExifValue::toSignedRationalVector() const
 {
-    return elementsOf<QExifSignedRationalValuePrivate>(payload(), SignedRational);
+    return elementsOf<RationalS32>(payload(), SignedRational, rationalAt<qint32>);
 }
 
 QByteArray QExifValue::toByteArray() const
@@ -340,9 +481,9 @@ QByteArray QExifValue::toByteArray() const
     const QExifValuePrivate *const pd = payload();
     switch (pd->type) {
     case Ascii:
-        return static_cast<const QExifAsciiValuePrivate *>(pd)->value.toUtf8();
+        return pd->text().toUtf8();
     case Undefined:
-        return static_cast<const QExifUndefinedValuePrivate *>(pd)->value;
+        return QByteArray(reinterpret_cast<const char *>(pd->data), int(pd->count));
     default:
         return QByteArray();
     }
@@ -353,10 +494,11 @@ QString QExifValue::toString() const
     const QExifValuePrivate *const pd = payload();
     switch (pd->type) {
     case Ascii:
-        return static_cast<const QExifAsciiValuePrivate *>(pd)->value;
+        return pd->text();
     case Undefined: {
-        const QByteArray &bytes = static_cast<const QExifUndefinedValuePrivate *>(pd)->value;
-        const QByteArray text = bytes.size() > 8 ? bytes.mid(8) : QByteArray();
+        const QByteArray text = pd->count > 8
+            ? QByteArray::fromRawData(reinterpret_cast<const char *>(pd->data) + 8, int(pd->count) - 8)
+            : QByteArray();
         QTextCodec *codec = nullptr;
         switch (characterCode()) {
         case CodeAscii:
@@ -382,8 +524,7 @@ QDateTime QExifValue::toDateTime() const
 {
     const QExifValuePrivate *const pd = payload();
     if (pd->type == Ascii && pd->count == 20)
-        return QDateTime::fromString(static_cast<const QExifAsciiValuePrivate *>(pd)->value,
-                                     QLatin1String(dateTimeFormat));
+        return QDateTime::fromString(pd->text(), QLatin1String(dateTimeFormat));
     return QDateTime();
 }
 

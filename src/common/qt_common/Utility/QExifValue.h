@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QExplicitlySharedDataPointer>
 #include <QPair>
 #include <QString>
 #include <QVector>
@@ -107,13 +106,15 @@ public:
     QDateTime toDateTime() const;
 
 private:
-    // The reader builds payloads directly from the block.
+    // The reader builds records that point into the block it reads.
     friend class ExifBlockReader;
+    // Takes over the record's reference.
     explicit QExifValue(QExifValuePrivate *payload);
 
     const QExifValuePrivate *payload() const;
 
-    QExplicitlySharedDataPointer<QExifValuePrivate> d;
+    // Null only in a moved-from value.
+    QExifValuePrivate *d;
 };
 
 } // namespace Extras
