@@ -139,6 +139,17 @@ void sortLikeQDir(QStringList &names)
     });
 }
 
+// The path of the entry `name` of the folder at `folder`, as QDir::filePath
+// joins them, except that a name beginning with ':' stays a name (QDir takes
+// it for a resource path).
+QString childPath(const QString &folder, const QString &name)
+{
+    QString path = folder;
+    if (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path.endsWith(QLatin1Char('/')) ? path + name : path + QLatin1Char('/') + name;
+}
+
 } // namespace
 
 TkFileFolder::TkFileFolder(QObject *parent)
@@ -460,11 +471,10 @@ bool TkFileFolder::copyFolder(const QString &sourcePath, const QString &targetPa
         return false;
     }
 
-    const QDir source(sourcePath);
     m_foldersBeingCopied.append(canonical);
     bool ok = true;
     for (const QString &entry : qAsConst(entries)) {
-        ok = copyFolder(source.filePath(entry), target.filePath(entry));
+        ok = copyFolder(childPath(sourcePath, entry), childPath(targetPath, entry));
         if (!ok)
             break;
     }
