@@ -1,5 +1,6 @@
 #include "TkFileFolder.h"
 
+#include "CopyPlatform.h"
 #include "FilePlatform.h"
 #include "FileUtility.h"
 #include "JsonUtility.h"
@@ -130,12 +131,22 @@ QString variablePathResolvedByQml(const QObject *object, const QUrl &url)
     return QString();
 }
 
-// Folder copies list each folder in its default order: by name, ignoring case.
-void sortLikeQDir(QStringList &names)
+// An entry of a folder being copied: its name as text and as the file
+// system holds it, and whether it is a regular file that can be copied
+// through the open folders.
+struct CopiedEntry
 {
-    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-        const int ignoringCase = a.compare(b, Qt::CaseInsensitive);
-        return ignoringCase != 0 ? ignoringCase < 0 : a < b;
+    QString name;
+    QByteArray localName;
+    bool isFile;
+};
+
+// Folder copies list each folder in its default order: by name, ignoring case.
+void sortLikeQDir(QVector<CopiedEntry> &entries)
+{
+    std::sort(entries.begin(), entries.end(), [](const CopiedEntry &a, const CopiedEntry &b) {
+        const int ignoringCase = a.name.compare(b.name, Qt::CaseInsensitive);
+        return ignoringCase != 0 ? ignoringCase < 0 : a.name < b.name;
     });
 }
 
@@ -457,10 +468,23 @@ bool TkFileFolder::copyFolder(const QString &sourcePath, const QString &targetPa
         return true;
     }
 
-    QStringList entries;
-    if (!FilePlatform::folderEntries(sourcePath, &entries)) {
+    // The regular files are copied relative to the two folders held open,
+    // without their paths being resolved and looked at again; anything else,
+    // and any file that this cannot copy, goes through copyFolder by path.
+    CopyPlatform::OpenFolder source;
+    QVector<CopyPlatform::FolderEntry> found;
+    if (!source.open(sourcePath) || !source.entries(&found)) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "File is not readable:" << sourcePath;
         return false;
+    }
+    QVector<CopiedEntry> entries;
+    entries.reserve(found.size());
+    for (const CopyPlatform::FolderEntry &entry : qAsConst(found)) {
+        // A file whose name does not come back byte for byte from its text
+        // is left to the copy by path, which finds nothing under that text
+        // and says so.
+        const QString name = QFile::decodeName(entry.name);
+        entries.append({name, entry.name, entry.isFile && QFile::encodeName(name) == entry.name});
     }
     sortLikeQDir(entries);
 
@@ -471,10 +495,23 @@ bool TkFileFolder::copyFolder(const QString &sourcePath, const QString &targetPa
         return false;
     }
 
+    CopyPlatform::OpenFolder copy;
     m_foldersBeingCopied.append(canonical);
     bool ok = true;
-    for (const QString &entry : qAsConst(entries)) {
-        ok = copyFolder(childPath(sourcePath, entry), childPath(targetPath, entry));
+    for (const CopiedEntry &entry : qAsConst(entries)) {
+        if (entry.isFile) {
+            if (!source.isOpen())
+                source.open(sourcePath);
+            if (!copy.isOpen())
+                copy.open(targetPath);
+            if (source.copyFileTo(entry.localName, copy))
+                continue;
+        } else {
+            // A deep tree must not hold two open folders per level.
+            source.close();
+            copy.close();
+        }
+        ok = copyFolder(childPath(sourcePath, entry.name), childPath(targetPath, entry.name));
         if (!ok)
             break;
     }
