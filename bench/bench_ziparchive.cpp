@@ -18,6 +18,7 @@
 // --quiet-debug filters the debug lines out first, as a host with logging
 // rules would.
 
+#include "BenchSupport.h"
 #include "TkZipArchive.h"
 #include "TkZipFileInfo.h"
 
@@ -75,13 +76,6 @@ bool runTool(const QString &program, const QStringList &arguments)
     return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
-double median(QVector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const int n = values.size();
-    return n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
-}
-
 struct Tool {
     QString name;
     std::function<bool(const QString &archive, const QString &out)> extract;
@@ -94,12 +88,8 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    int runs = 5;
-    const int runsAt = args.indexOf(QStringLiteral("--runs"));
-    if (runsAt > 0 && runsAt + 1 < args.size())
-        runs = qMax(1, args.at(runsAt + 1).toInt());
+    const int runs = countOption(args, QStringLiteral("--runs"), 5);
     const bool quietDebug = args.contains(QStringLiteral("--quiet-debug"));
-    const int outAt = args.indexOf(QStringLiteral("--out"));
 
     QLoggingCategory::setFilterRules(quietDebug ? QStringLiteral("Quil.MaporaExtras*.debug=false")
                                                 : QStringLiteral("Quil.MaporaExtras*=true"));
@@ -117,7 +107,7 @@ int main(int argc, char *argv[])
             return 1;
         }
     }
-    const QString out = (outAt > 0 && outAt + 1 < args.size() ? args.at(outAt + 1) : cache)
+    const QString out = optionValue(args, QStringLiteral("--out"), cache)
         + QStringLiteral("/maporaextras-bench-out");
 
     QVector<Tool> tools{

@@ -1,5 +1,6 @@
 #include "TkFileFolder.h"
 
+#include "CopyPlatform.h"
 #include "FilePlatform.h"
 #include "FileUtility.h"
 #include "FolderListing.h"
@@ -93,13 +94,34 @@ QString variablePathResolvedByQml(const QObject *object, const QUrl &url)
     return QString();
 }
 
-// Folder copies list each folder in its default order: by name, ignoring case.
-void sortLikeQDir(QStringList &names)
+// An entry of a folder being copied: its name as text and as the file
+// system holds it, and whether it is a regular file that can be copied
+// through the open folders.
+struct CopiedEntry
 {
-    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-        const int ignoringCase = a.compare(b, Qt::CaseInsensitive);
-        return ignoringCase != 0 ? ignoringCase < 0 : a < b;
+    QString name;
+    QByteArray localName;
+    bool isFile;
+};
+
+// Folder copies list each folder in its default order: by name, ignoring case.
+void sortLikeQDir(QVector<CopiedEntry> &entries)
+{
+    std::sort(entries.begin(), entries.end(), [](const CopiedEntry &a, const CopiedEntry &b) {
+        const int ignoringCase = a.name.compare(b.name, Qt::CaseInsensitive);
+        return ignoringCase != 0 ? ignoringCase < 0 : a.name < b.name;
     });
+}
+
+// The path of the entry `name` of the folder at `folder`, as QDir::filePath
+// joins them, except that a name beginning with ':' stays a name (QDir takes
+// it for a resource path).
+QString childPath(const QString &folder, const QString &name)
+{
+    QString path = folder;
+    if (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path.endsWith(QLatin1Char('/')) ? path + name : path + QLatin1Char('/') + name;
 }
 
 } // namespace
@@ -409,10 +431,23 @@ bool TkFileFolder::copyFolder(const QString &sourcePath, const QString &targetPa
         return true;
     }
 
-    QStringList entries;
-    if (!FilePlatform::folderEntries(sourcePath, &entries)) {
+    // The regular files are copied relative to the two folders held open,
+    // without their paths being resolved and looked at again; anything else,
+    // and any file that this cannot copy, goes through copyFolder by path.
+    CopyPlatform::OpenFolder source;
+    QVector<CopyPlatform::FolderEntry> found;
+    if (!source.open(sourcePath) || !source.entries(&found)) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "File is not readable:" << sourcePath;
         return false;
+    }
+    QVector<CopiedEntry> entries;
+    entries.reserve(found.size());
+    for (const CopyPlatform::FolderEntry &entry : qAsConst(found)) {
+        // A file whose name does not come back byte for byte from its text
+        // is left to the copy by path, which finds nothing under that text
+        // and says so.
+        const QString name = QFile::decodeName(entry.name);
+        entries.append({name, entry.name, entry.isFile && QFile::encodeName(name) == entry.name});
     }
     sortLikeQDir(entries);
 
@@ -423,11 +458,23 @@ bool TkFileFolder::copyFolder(const QString &sourcePath, const QString &targetPa
         return false;
     }
 
-    const QDir source(sourcePath);
+    CopyPlatform::OpenFolder copy;
     m_foldersBeingCopied.append(canonical);
     bool ok = true;
-    for (const QString &entry : qAsConst(entries)) {
-        ok = copyFolder(source.filePath(entry), target.filePath(entry));
+    for (const CopiedEntry &entry : qAsConst(entries)) {
+        if (entry.isFile) {
+            if (!source.isOpen())
+                source.open(sourcePath);
+            if (!copy.isOpen())
+                copy.open(targetPath);
+            if (source.copyFileTo(entry.localName, copy))
+                continue;
+        } else {
+            // A deep tree must not hold two open folders per level.
+            source.close();
+            copy.close();
+        }
+        ok = copyFolder(childPath(sourcePath, entry.name), childPath(targetPath, entry.name));
         if (!ok)
             break;
     }

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QStringList>
 
 // Platform services behind FileUtility and the folder object: file times,
 // the hidden state, and what writing, listing and copying need to know about
@@ -38,14 +37,13 @@ bool canReplaceUnseen(const QString &path);
 // succeeded.
 bool writeInPlace(const QString &path, const QByteArray &bytes);
 
+// Writes all `size` bytes of `data` to the open file `handle`, going on
+// after interrupted and partial writes; false when a write fails.
+bool writeAll(int handle, const char *data, qint64 size);
+
 // Flushes the open file `handle` to disk; false when that failed (a file
 // system that cannot flush counts as success).
 bool syncToDisk(int handle);
-
-// The names in the folder at `path`, hidden ones included, "." and ".."
-// left out, in no particular order. False when the folder cannot be listed
-// in full.
-bool folderEntries(const QString &path, QStringList *names);
 
 // Makes at `target` what stands at `source` without reading it: a named
 // pipe with the same permissions, or a symbolic link with the same text.

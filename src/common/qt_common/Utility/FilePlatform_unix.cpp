@@ -4,7 +4,6 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -18,11 +17,12 @@ QByteArray localName(const QString &path)
 {
     return QFile::encodeName(path);
 }
+} // namespace
 
-bool writeAll(int fd, const char *data, qint64 size)
+bool writeAll(int handle, const char *data, qint64 size)
 {
     while (size > 0) {
-        const ssize_t written = ::write(fd, data, size_t(size));
+        const ssize_t written = ::write(handle, data, size_t(size));
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
@@ -32,7 +32,6 @@ bool writeAll(int fd, const char *data, qint64 size)
     }
     return true;
 }
-} // namespace
 
 bool setFileTimes(const QByteArray &localPath, quint32 lastRead, quint32 lastModified, int *error)
 {
@@ -128,26 +127,6 @@ bool writeInPlace(const QString &path, const QByteArray &bytes)
 bool syncToDisk(int handle)
 {
     return ::fsync(handle) == 0 || errno == EINVAL || errno == EROFS;
-}
-
-bool folderEntries(const QString &path, QStringList *names)
-{
-    DIR *dir = ::opendir(localName(path).constData());
-    if (!dir)
-        return false;
-    names->clear();
-    for (;;) {
-        errno = 0;
-        const dirent *entry = ::readdir(dir);
-        if (!entry)
-            break;
-        const char *name = entry->d_name;
-        if (qstrcmp(name, ".") != 0 && qstrcmp(name, "..") != 0)
-            names->append(QFile::decodeName(name));
-    }
-    const bool complete = errno == 0;
-    ::closedir(dir);
-    return complete;
 }
 
 bool copyPipe(const QString &source, const QString &target)
