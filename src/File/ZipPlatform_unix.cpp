@@ -1,5 +1,7 @@
 #include "ZipPlatform.h"
 
+#include "FilePlatform.h"
+
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -199,18 +201,12 @@ bool ReplacingFile::open()
 
 bool ReplacingFile::write(const char *data, qint64 size)
 {
-    while (size > 0) {
-        const ssize_t count = ::write(m_fd, data, size_t(size));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            fail(count < 0 ? errno : ENOSPC);
-            return false;
-        }
-        data += count;
-        size -= count;
-    }
-    return true;
+    errno = 0;
+    if (Extras::FilePlatform::writeAll(m_fd, data, size))
+        return true;
+    // A write that takes no byte without an error is a full device.
+    fail(errno != 0 ? errno : ENOSPC);
+    return false;
 }
 
 bool ReplacingFile::setTimes(qint64 secondsSinceEpoch)
