@@ -177,7 +177,7 @@ int main(int argc, char *argv[])
     QStringList probes;
     for (int i = 0; probes.size() < 1000; i = (i + 20) % names.size())
         probes.append(names.at(i));
-    std::printf("\n%d entries; 1000 lookups of each kind (median of %d rounds):\n", names.size(), runs);
+    std::printf("\n%d entries; 1000 lookups of each kind (median of %d rounds):\n", int(names.size()), runs);
     for (bool caseSensitive : {true, false}) {
         zip.setCaseSensitive(caseSensitive);
         QVector<double> existsMs;

@@ -1,51 +1,38 @@
 #include "MaporaExtrasPlugin.h"
 
 #include "DebugUtility.h"
+
+#include <QtQml>
+
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+// Generated from the types' declarations into the backing library, which
+// registers the types itself when an engine imports the module.
+void qml_register_types_Quil_MaporaExtras();
+#else
 #include "TkExifInfo.h"
 #include "TkFileFolder.h"
 #include "TkFileInfo.h"
 #include "TkSettings.h"
 #include "TkSystem.h"
+#include "TkSystemSingleton.h"
 #include "TkZipArchive.h"
 #include "TkZipFileInfo.h"
-
-#include <QPointer>
-#include <QSet>
-#include <QtQml>
+#endif
 
 namespace {
 bool engineInitialized = false;
-
-// The System object shared by every engine, and the engines it was handed to.
-QPointer<TkSystem> systemGuard;
-QSet<QObject *> systemEngines;
-
-void releaseSystemFor(QObject *engine)
-{
-    systemEngines.remove(engine);
-    // Every engine keeps the singleton in its own table: deleting it while
-    // another engine still holds it would leave that engine a dangling
-    // pointer, so the object lives until the last engine is gone.
-    if (systemEngines.isEmpty())
-        delete systemGuard.data();
-}
-
-QObject *systemProvider(QQmlEngine *engine, QJSEngine *scriptEngine)
-{
-    Q_UNUSED(scriptEngine)
-    if (!systemGuard) {
-        systemGuard = new TkSystem(nullptr);
-        // No engine may delete the shared object by itself.
-        QQmlEngine::setObjectOwnership(systemGuard, QQmlEngine::CppOwnership);
-    }
-    if (engine && !systemEngines.contains(engine)) {
-        systemEngines.insert(engine);
-        QObject::connect(engine, &QObject::destroyed, [](QObject *gone) { releaseSystemFor(gone); });
-    }
-    return systemGuard;
-}
 } // namespace
 
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+void MaporaExtrasPlugin::registerTypes(const char *uri)
+{
+    Q_UNUSED(uri)
+    // A use of the registration keeps the backing library linked, also with
+    // a linker that drops libraries nothing seems to need.
+    volatile auto registration = &qml_register_types_Quil_MaporaExtras;
+    Q_UNUSED(registration)
+}
+#else
 void MaporaExtrasPlugin::registerTypes(const char *uri)
 {
     // Of two registrations under one name and version, this Qt resolves the
@@ -53,7 +40,7 @@ void MaporaExtrasPlugin::registerTypes(const char *uri)
     // names the singleton.
     qmlRegisterUncreatableType<TkSystem>(uri, 1, 1, "System",
                                          QStringLiteral("The Quil Mapora Extras type System is not creatable"));
-    qmlRegisterSingletonType<TkSystem>(uri, 1, 1, "System", systemProvider);
+    qmlRegisterSingletonType<TkSystem>(uri, 1, 1, "System", &TkSystemSingleton::create);
     qmlRegisterUncreatableType<TkSettings>(uri, 1, 1, "Settings",
                                            QStringLiteral("The Quil Mapora Extras type Settings is not creatable"));
     qmlRegisterType<TkFileInfo>(uri, 1, 1, "FileInfo");
@@ -63,6 +50,7 @@ void MaporaExtrasPlugin::registerTypes(const char *uri)
     qmlRegisterUncreatableType<TkZipFileInfo>(uri, 1, 1, "ZipFileInfo",
                                               QStringLiteral("The Quil Mapora Extras type ZipFileInfo is not creatable"));
 }
+#endif
 
 void MaporaExtrasPlugin::initializeEngine(QQmlEngine *engine, const char *uri)
 {

@@ -1,11 +1,15 @@
 # Fails when the type information in the build tree is not what the built
-# plugin reports now.
+# plugin reports now, or does not describe every type.
 #   cmake -DQMLPLUGINDUMP=... -DIMPORT_DIR=... -DEXPECTED=... -DDUMP_SCRIPT=... -DTYPES=A;B [-DPRELOAD=...] -P CheckQmlTypes.cmake
-set(OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/plugins.qmltypes.check")
-include("${DUMP_SCRIPT}")
-execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${EXPECTED}" "${OUTPUT}" RESULT_VARIABLE different)
-if(different)
-    message(FATAL_ERROR "${EXPECTED} is out of date: rebuild the target maporaextras_qmltypes")
+# Without QMLPLUGINDUMP (Qt 6, where the build generates the file from the
+# same declarations it registers) only the description is checked.
+if(QMLPLUGINDUMP)
+    set(OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/plugins.qmltypes.check")
+    include("${DUMP_SCRIPT}")
+    execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${EXPECTED}" "${OUTPUT}" RESULT_VARIABLE different)
+    if(different)
+        message(FATAL_ERROR "${EXPECTED} is out of date: rebuild the target maporaextras_qmltypes")
+    endif()
 endif()
 # Every type of the module must be described under its QML name.
 file(READ "${EXPECTED}" content)

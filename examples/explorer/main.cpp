@@ -122,7 +122,7 @@ int main(int argc, char *argv[])
     if (offscreen) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         // The offscreen platform has no OpenGL: render with the software scene graph.
-        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+        QQuickWindow::setSceneGraphBackend(QStringLiteral("software"));
     }
 
     QGuiApplication app(argc, argv);

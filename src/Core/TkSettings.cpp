@@ -3,7 +3,7 @@
 namespace {
 bool isBlankText(const QVariant &value)
 {
-    return value.type() == QVariant::String && value.toString().trimmed().isEmpty();
+    return value.userType() == QMetaType::QString && value.toString().trimmed().isEmpty();
 }
 } // namespace
 

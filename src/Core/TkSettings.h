@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QSettings>
 #include <QVariant>
+#include <QtQml/qqml.h>
 
 /*!
     The QML type Settings: QSettings with accessors that take a default,
@@ -13,6 +14,9 @@
 class TkSettings : public QSettings
 {
     Q_OBJECT
+    QML_NAMED_ELEMENT(Settings)
+    QML_UNCREATABLE("The Quil Mapora Extras type Settings is not creatable")
+    QML_ADDED_IN_MINOR_VERSION(1)
     Q_PROPERTY(QString path READ path CONSTANT)
     Q_PROPERTY(bool fallbacksEnabled READ fallbacksEnabled WRITE setFallbacksEnabled)
 

@@ -6,6 +6,7 @@
 #include <QUrl>
 #include <QVariant>
 #include <QVariantMap>
+#include <QtQml/qqml.h>
 
 class TkFileInfo;
 class TkSettings;
@@ -22,6 +23,8 @@ class TkSettings;
 class TkFileFolder : public QObject
 {
     Q_OBJECT
+    QML_NAMED_ELEMENT(FileFolder)
+    QML_ADDED_IN_MINOR_VERSION(1)
     Q_PROPERTY(QString path READ path WRITE setPath NOTIFY pathChanged)
     Q_PROPERTY(QUrl url READ url WRITE setUrl NOTIFY pathChanged)
     Q_PROPERTY(bool exists READ exists NOTIFY existsChanged)

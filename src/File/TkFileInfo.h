@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QObject>
 #include <QUrl>
+#include <QtQml/qqml.h>
 
 class TkFileFolder;
 
@@ -18,6 +19,8 @@ class TkFileFolder;
 class TkFileInfo : public QObject
 {
     Q_OBJECT
+    QML_NAMED_ELEMENT(FileInfo)
+    QML_ADDED_IN_MINOR_VERSION(1)
     Q_PROPERTY(QString filePath READ filePath WRITE setFilePath NOTIFY filePathChanged)
     Q_PROPERTY(QUrl url READ url WRITE setUrl NOTIFY filePathChanged)
     Q_PROPERTY(bool exists READ exists NOTIFY filePathChanged)

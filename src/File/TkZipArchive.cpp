@@ -757,3 +757,6 @@ bool TkZipArchive::addFile(const QDir &dir, const QString &fileName, const QStri
     }
     return true;
 }
+
+// The moc output needs TkZipFileInfo complete (a method returns a pointer to it).
+#include "moc_TkZipArchive.cpp"

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QtQml/qqml.h>
 
 #include <memory>
 
@@ -38,6 +39,8 @@ class ZipWriter;
 class TkZipArchive : public QObject
 {
     Q_OBJECT
+    QML_NAMED_ELEMENT(ZipArchive)
+    QML_ADDED_IN_MINOR_VERSION(1)
     Q_PROPERTY(QString path READ path WRITE setPath NOTIFY pathChanged)
     Q_PROPERTY(bool caseSensitive READ caseSensitive WRITE setCaseSensitive NOTIFY caseSensitiveChanged)
     Q_PROPERTY(bool isOpen READ isOpen NOTIFY pathChanged)
