@@ -2,6 +2,7 @@
 
 #include "FileUtility.h"
 #include "MaporaExtrasLogging.h"
+#include "QmlValues.h"
 
 #include <cmath>
 #include <limits>
@@ -98,13 +99,14 @@ void TkExifInfo::setFilePath(const QString &path)
 void TkExifInfo::setUrl(const QUrl &url)
 {
     // A QML user who binds url expects the tags of that file, as with filePath.
-    if (url == this->url())
+    const QUrl meant = QmlValues::documentUrl(this, url);
+    if (meant == this->url())
         return;
     // Loaded first, so that filePathChanged() handlers read the new tags.
-    loadExif(Extras::FileUtility::resolvedPath(url, true));
+    loadExif(QmlValues::urlPath(this, meant));
     // Moves the file and the folder handed out, emits filePathChanged() and
     // permissionsChanged().
-    TkFileInfo::setUrl(url);
+    TkFileInfo::setUrl(meant);
     emit exifChanged();
 }
 
@@ -197,7 +199,7 @@ QVariant TkExifInfo::valueToVariant(const QExifValue &value)
     case QExifValue::Rational:
         return ratio(value.toRational());
     case QExifValue::Undefined:
-        return value.toByteArray();
+        return QmlValues::arrayBufferBytes(value.toByteArray());
     case QExifValue::SignedLong:
         return int(value.toSignedLong());
     case QExifValue::SignedRational:
@@ -241,7 +243,7 @@ QVariantList TkExifInfo::valueToVariantList(const QExifValue &value)
         list.append(value.toString());
         break;
     case QExifValue::Undefined:
-        list.append(value.toByteArray());
+        list.append(QmlValues::arrayBufferBytes(value.toByteArray()));
         break;
     default:
         break;

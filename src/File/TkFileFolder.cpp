@@ -6,6 +6,7 @@
 #include "FolderListing.h"
 #include "JsonUtility.h"
 #include "MaporaExtrasLogging.h"
+#include "QmlValues.h"
 #include "TkFileInfo.h"
 #include "TkSettings.h"
 
@@ -71,27 +72,6 @@ bool isSameOrInside(const QString &path, const QString &folder)
     if (path == folder)
         return true;
     return path.startsWith(folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/'));
-}
-
-// QML resolves a text given to a url property against the folder of the
-// document it stands in, so "$HOME/data" arrives as "<that folder>/$HOME/data"
-// and "~" as "<that folder>/~". Returns the text as it was written when the
-// URL is such a one, else an empty text.
-QString variablePathResolvedByQml(const QObject *object, const QUrl &url)
-{
-    for (const QQmlContext *context = qmlContext(object); context; context = context->parentContext()) {
-        const QUrl folder = context->baseUrl().resolved(QUrl(QStringLiteral(".")));
-        if (folder.isEmpty() || folder.scheme() != url.scheme() || folder.authority() != url.authority())
-            continue;
-        const QString folderPath = folder.path(QUrl::FullyDecoded);
-        const QString path = url.path(QUrl::FullyDecoded);
-        if (!folderPath.endsWith(QLatin1Char('/')) || !path.startsWith(folderPath))
-            continue;
-        const QString written = path.mid(folderPath.size());
-        if (written.startsWith(QLatin1Char('$')) || written.startsWith(QLatin1Char('~')))
-            return written;
-    }
-    return QString();
 }
 
 // An entry of a folder being copied: its name as text and as the file
@@ -168,8 +148,7 @@ QUrl TkFileFolder::url() const
 
 void TkFileFolder::setUrl(const QUrl &url)
 {
-    const QString written = variablePathResolvedByQml(this, url);
-    setPath(written.isEmpty() ? FileUtility::resolvedPath(url, true) : written);
+    setPath(QmlValues::urlPath(this, url));
 }
 
 bool TkFileFolder::exists() const
@@ -487,10 +466,10 @@ QVariant TkFileFolder::readFile(const QString &fileName, const QVariantMap &opti
     const QByteArray bytes = FileUtility::readFile(m_folder.absoluteFilePath(fileName));
     const QString encode = options.value(QStringLiteral("encode")).toString();
     if (encode.compare(QLatin1String("base64"), Qt::CaseInsensitive) == 0)
-        return bytes.toBase64();
+        return QmlValues::arrayBufferBytes(bytes.toBase64());
     if (encode.compare(QLatin1String("hex"), Qt::CaseInsensitive) == 0)
-        return bytes.toHex();
-    return bytes;
+        return QmlValues::arrayBufferBytes(bytes.toHex());
+    return QmlValues::arrayBufferBytes(bytes);
 }
 
 bool TkFileFolder::writeFile(const QString &fileName, const QVariant &content, const QVariantMap &options)

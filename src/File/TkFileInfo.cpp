@@ -2,6 +2,7 @@
 
 #include "FileUtility.h"
 #include "MaporaExtrasLogging.h"
+#include "QmlValues.h"
 #include "TkFileFolder.h"
 
 #include <QFile>
@@ -41,9 +42,10 @@ QUrl TkFileInfo::url() const
 
 void TkFileInfo::setUrl(const QUrl &url)
 {
-    if (url == this->url())
+    const QUrl meant = QmlValues::documentUrl(this, url);
+    if (meant == this->url())
         return;
-    applyFilePath(FileUtility::resolvedPath(url, true));
+    applyFilePath(QmlValues::urlPath(this, meant));
 }
 
 void TkFileInfo::applyFilePath(const QString &path)

@@ -82,6 +82,8 @@ TestCase {
     // file's folder before FileFolder sees it.
     FileFolder { id: variableUrl; url: "$HOME/dd" }
     FileFolder { id: tildeUrl; url: "~" }
+    // A relative url names a folder relative to this document.
+    FileFolder { id: upwardsUrl; url: "../up" }
 
     function test_urlTakesPathVariables_data() {
         return [
@@ -103,6 +105,25 @@ TestCase {
         if (data.folder === null)
             byUrl.destroy()
         byPath.destroy()
+    }
+
+    function test_relativeUrlIsResolvedAgainstTheDocument_data() {
+        return [
+            { tag: "binding of ../up", folder: upwardsUrl, text: "../up" },
+            { tag: "assignment of ../up", folder: null, text: "../up" },
+            { tag: "assignment of a name", folder: null, text: "down" }
+        ]
+    }
+
+    function test_relativeUrlIsResolvedAgainstTheDocument(data) {
+        var folder = data.folder
+        if (folder === null) {
+            folder = createFolder()
+            folder.url = data.text
+        }
+        compare(folder.path, String(Qt.resolvedUrl(data.text)).replace(/^file:\/\//, ""))
+        if (data.folder === null)
+            folder.destroy()
     }
 
     function test_navigation() {
@@ -231,6 +252,9 @@ TestCase {
         compare(text, data.expected)
         var missing = data.options === undefined ? root.readFile("none") : root.readFile("none", data.options)
         compare(missing.byteLength, 0)
+        verify(root.writeFile("empty.bin", ""))
+        var empty = data.options === undefined ? root.readFile("empty.bin") : root.readFile("empty.bin", data.options)
+        compare(empty.byteLength, 0, "an empty file is an empty buffer")
     }
 
     function test_writeModes_data() {

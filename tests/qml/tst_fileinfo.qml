@@ -11,6 +11,8 @@ TestCase {
     FileFolder { id: scratch }
     FileInfo { id: empty }
     FileInfo { id: home; filePath: "~" }
+    // A relative url names a file beside this document, as in any QML url.
+    FileInfo { id: relativeUrl; url: "img.jpg" }
 
     Component {
         id: infoComponent
@@ -94,6 +96,28 @@ TestCase {
         verify(!resource.isNativePath)
         compare(resource.url.toString(), "qrc:///img/a.png")
         info.destroy(); resource.destroy()
+    }
+
+    function test_relativeUrlIsResolvedAgainstTheDocument_data() {
+        return [
+            { tag: "binding of a name", info: relativeUrl, text: "img.jpg" },
+            { tag: "assignment of a name", info: null, text: "img.jpg" },
+            { tag: "assignment of a path upwards", info: null, text: "../up/img.jpg" },
+            { tag: "assignment of $HOME", info: null, text: "$HOME/img.jpg" }
+        ]
+    }
+
+    function test_relativeUrlIsResolvedAgainstTheDocument(data) {
+        var info = data.info
+        if (info === null) {
+            info = createInfo()
+            info.url = data.text
+        }
+        var expected = data.text.charAt(0) === "$" ? home.filePath + "/img.jpg"
+                                                 : String(Qt.resolvedUrl(data.text)).replace(/^file:\/\//, "")
+        compare(info.filePath, expected)
+        if (data.info === null)
+            info.destroy()
     }
 
     function test_cachedUntilRefresh() {
