@@ -1,36 +1,109 @@
 #include "TkSettings.h"
 
+#include "FileUtility.h"
+#include "QmlValues.h"
+
 namespace {
 bool isBlankText(const QVariant &value)
 {
     return value.userType() == QMetaType::QString && value.toString().trimmed().isEmpty();
+}
+
+bool convertTo(QVariant &value, int type)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return value.convert(QMetaType(type));
+#else
+    return value.convert(type);
+#endif
+}
+
+// Whether storing `value` would store `defaultValue`. Values of different
+// types are equal when the default converts to the value's type and then
+// equals it ("#ff0000" and Qt.rgba(1, 0, 0, 1), a URL and its text, "5" and
+// 5), as Qt 5's variant comparison has it; Qt 6 compares only numbers
+// across types.
+bool isDefault(const QVariant &value, const QVariant &defaultValue)
+{
+    if (value == defaultValue)
+        return true;
+    if (value.userType() == defaultValue.userType())
+        return false;
+    QVariant converted = defaultValue;
+    return convertTo(converted, value.userType()) && converted == value;
+}
+
+// Every store is read and written as UTF-8 text: Qt 6 does so by itself,
+// Qt 5 would write non-ASCII text as escapes and read raw UTF-8 as
+// Latin-1. Escapes written by earlier Qt 5 builds still read back.
+void useUtf8(QSettings *settings)
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    settings->setIniCodec("UTF-8");
+#else
+    Q_UNUSED(settings)
+#endif
+}
+
+// Qt 5 builds stored script arrays and objects as QJSValue, which Qt 6
+// refuses to read back ("undefined"). Such a file is rewritten once with
+// the same lists and maps stored plainly, which every build reads: the
+// QJSValue wrapper (its type name and a zero flag word) is cut from the
+// front of the stored variant, the list or map inside stays as it is.
+void readScriptValuesOfQt5(QSettings *settings)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    static const QByteArray wrapped = QByteArrayLiteral("@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\tQJSValue\\0\\0\\0\\0\\0");
+    if (settings->format() != QSettings::IniFormat && settings->format() != QSettings::NativeFormat)
+        return;
+    const QString file = settings->fileName();
+    QByteArray text = Extras::FileUtility::readFile(file);
+    if (!text.contains(wrapped))
+        return;
+    text.replace(wrapped, QByteArrayLiteral("@Variant("));
+    if (Extras::FileUtility::writeFile(file, text))
+        settings->sync();
+#else
+    Q_UNUSED(settings)
+#endif
+}
+
+void prepare(QSettings *settings)
+{
+    useUtf8(settings);
+    readScriptValuesOfQt5(settings);
 }
 } // namespace
 
 TkSettings::TkSettings(QObject *parent)
     : QSettings(parent)
 {
+    prepare(this);
 }
 
 TkSettings::TkSettings(const QString &organization, const QString &application, QObject *parent)
     : QSettings(organization, application, parent)
 {
+    prepare(this);
 }
 
 TkSettings::TkSettings(Scope scope, const QString &organization, const QString &application, QObject *parent)
     : QSettings(scope, organization, application, parent)
 {
+    prepare(this);
 }
 
 TkSettings::TkSettings(Format format, Scope scope, const QString &organization, const QString &application,
                        QObject *parent)
     : QSettings(format, scope, organization, application, parent)
 {
+    prepare(this);
 }
 
 TkSettings::TkSettings(const QString &fileName, Format format, QObject *parent)
     : QSettings(fileName, format, parent)
 {
+    prepare(this);
 }
 
 QString TkSettings::path() const
@@ -45,17 +118,27 @@ void TkSettings::synchronize()
 
 QVariant TkSettings::value(const QString &key, const QVariant &defaultValue) const
 {
-    const QVariant stored = QSettings::value(key, defaultValue);
+    // Lists and maps that a Qt 5 build stored as script values read back
+    // as plain lists and maps.
+    const QVariant stored = QmlValues::plainVariant(QSettings::value(key, defaultValue));
     if (!stored.isValid() || stored.isNull() || isBlankText(stored))
         return defaultValue;
+    // An INI file gives a list of texts back as a string list, which QML
+    // does not take for an array: hand it over as a list.
+    if (stored.userType() == QMetaType::QStringList)
+        return stored.toList();
     return stored;
 }
 
-void TkSettings::setValue(const QString &key, const QVariant &value, const QVariant &defaultValue)
+void TkSettings::setValue(const QString &key, const QVariant &scriptValue, const QVariant &scriptDefault)
 {
+    // Script arrays and objects are stored as lists and maps, which every
+    // build reads back.
+    const QVariant value = QmlValues::plainVariant(scriptValue);
+    const QVariant defaultValue = QmlValues::plainVariant(scriptDefault);
     // Storing the caller's default deletes the entry instead, so the store
     // holds only what differs from the defaults.
-    if (!value.isValid() || value.isNull() || (!defaultValue.isNull() && value == defaultValue)
+    if (!value.isValid() || value.isNull() || (!defaultValue.isNull() && isDefault(value, defaultValue))
         || isBlankText(value)) {
         QSettings::remove(key);
         return;
