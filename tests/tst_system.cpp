@@ -27,6 +27,8 @@ private slots:
     void singleton_sharedWhileAnyEngineHoldsIt();
     void referenceDensity_data();
     void referenceDensity();
+    void displayScaleFactor_describesTheScreen_data();
+    void displayScaleFactor_describesTheScreen();
     void outsideGuiApplication_stopsWithFatalMessage();
     void userHomePath_fromApplicationProperty();
     void loggingSwitch_silencesTheExtrasFamily();
@@ -38,7 +40,7 @@ private slots:
 
 private:
     QObject *systemOf(QQmlEngine &engine);
-    QProcess *runChild(const QString &mode, const QByteArray &ppi);
+    QProcess *runChild(const QString &mode, const QByteArray &ppi, const QByteArray &screenDpi = QByteArray());
 };
 
 QObject *tst_System::systemOf(QQmlEngine &engine)
@@ -75,10 +77,13 @@ void tst_System::singleton_sharedWhileAnyEngineHoldsIt()
     QCOMPARE(fresh->property("displayScaleFactor").toDouble(), 100.0 / 96.0);
 }
 
-QProcess *tst_System::runChild(const QString &mode, const QByteArray &ppi)
+QProcess *tst_System::runChild(const QString &mode, const QByteArray &ppi, const QByteArray &screenDpi)
 {
     auto *process = new QProcess(this);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // The offscreen screen's logical density.
+    if (!screenDpi.isNull())
+        environment.insert(QStringLiteral("QT_FONT_DPI"), QString::fromLatin1(screenDpi));
     if (ppi.isNull())
         environment.remove(QStringLiteral("MAPORA_RUNTIME_BASE_PPI"));
     else
@@ -119,6 +124,26 @@ void tst_System::referenceDensity()
     QCOMPARE(errors.contains("MAPORA_RUNTIME_BASE_PPI is not a positive number"), warns);
     if (warns)
         QVERIFY2(errors.contains("Core: TkSystem::TkSystem(QObject*) MAPORA_RUNTIME_BASE_PPI"), errors.constData());
+}
+
+void tst_System::displayScaleFactor_describesTheScreen_data()
+{
+    QTest::addColumn<QByteArray>("screenDpi");
+    QTest::addColumn<double>("scale");
+    // Qt 6 scales by density / 96 itself and reports a logical density of
+    // 96 for every such screen; the factor still describes the screen.
+    QTest::newRow("120 dpi") << QByteArray("120") << 1.25;
+    QTest::newRow("144 dpi") << QByteArray("144") << 1.5;
+    QTest::newRow("72 dpi") << QByteArray("72") << 0.75;
+}
+
+void tst_System::displayScaleFactor_describesTheScreen()
+{
+    QFETCH(QByteArray, screenDpi);
+    QFETCH(double, scale);
+    QProcess *child = runChild(QStringLiteral("--print-scale"), QByteArray(), screenDpi);
+    QCOMPARE(child->exitCode(), 0);
+    QCOMPARE(QString::fromLatin1(child->readAllStandardOutput()).trimmed().toDouble(), scale);
 }
 
 void tst_System::outsideGuiApplication_stopsWithFatalMessage()

@@ -37,6 +37,16 @@ bool readReferenceDotsPerInch(const QByteArray &text, double screenDotsPerInch, 
     return true;
 }
 
+// The screen's density as the desktop sets it, in device pixels per inch.
+// Qt 6 (and Qt 5 with high-density scaling switched on) reports a logical
+// density already divided by the device pixel ratio it scales with; the
+// product undoes that, so the factor describes the screen the same way on
+// both majors.
+double screenDotsPerInch(const QScreen *screen)
+{
+    return screen->logicalDotsPerInch() * screen->devicePixelRatio();
+}
+
 // Folder objects handed to QML belong to its garbage collector.
 TkFileFolder *handedToQml(TkFileFolder *folder)
 {
@@ -54,8 +64,8 @@ TkSystem::TkSystem(QObject *parent)
         referenceDotsPerInch = DefaultReferenceDotsPerInch;
         if (qEnvironmentVariableIsSet("MAPORA_RUNTIME_BASE_PPI")) {
             const QByteArray text = qgetenv("MAPORA_RUNTIME_BASE_PPI");
-            const double screenDotsPerInch = screen ? screen->logicalDotsPerInch() : DefaultReferenceDotsPerInch;
-            if (!readReferenceDotsPerInch(text, screenDotsPerInch, &referenceDotsPerInch))
+            const double density = screen ? screenDotsPerInch(screen) : DefaultReferenceDotsPerInch;
+            if (!readReferenceDotsPerInch(text, density, &referenceDotsPerInch))
                 qCWarning(CATEGORY_CORE) << Q_FUNC_INFO << "MAPORA_RUNTIME_BASE_PPI is not a positive number:" << text
                                          << "using" << DefaultReferenceDotsPerInch;
         }
@@ -141,7 +151,7 @@ double TkSystem::displayScaleFactor() const
     if (m_displayScaleFactor > 0)
         return m_displayScaleFactor;
     QScreen *screen = app()->primaryScreen();
-    return screen ? screen->logicalDotsPerInch() / referenceDotsPerInch : 1.0;
+    return screen ? screenDotsPerInch(screen) / referenceDotsPerInch : 1.0;
 }
 
 void TkSystem::setDisplayScaleFactor(double value)
