@@ -10,7 +10,7 @@ Pane {
 
     property string filePath: ""
     readonly property bool isZip: info.suffix.toLowerCase() === "zip"
-    readonly property bool isJpeg: ["jpg", "jpeg"].indexOf(info.suffix.toLowerCase()) >= 0
+    readonly property bool isJpeg: /^jpe?g$/.test(info.suffix.toLowerCase())
     property alias zip: zipPane
     property alias exif: exifPane
 
@@ -20,10 +20,13 @@ Pane {
     }
 
     function permissionText(p) {
-        var bits = [[FileInfo.ReadOwner, "r"], [FileInfo.WriteOwner, "w"], [FileInfo.ExeOwner, "x"],
-                    [FileInfo.ReadGroup, "r"], [FileInfo.WriteGroup, "w"], [FileInfo.ExeGroup, "x"],
-                    [FileInfo.ReadOther, "r"], [FileInfo.WriteOther, "w"], [FileInfo.ExeOther, "x"]]
-        return bits.map(function (b) { return (p & b[0]) ? b[1] : "-" }).join("")
+        var bits = [FileInfo.ReadOwner, FileInfo.WriteOwner, FileInfo.ExeOwner,
+                    FileInfo.ReadGroup, FileInfo.WriteGroup, FileInfo.ExeGroup,
+                    FileInfo.ReadOther, FileInfo.WriteOther, FileInfo.ExeOther]
+        var text = ""
+        for (var i = 0; i < bits.length; ++i)
+            text += (p & bits[i]) ? "rwx".charAt(i % 3) : "-"
+        return text
     }
 
     ColumnLayout {

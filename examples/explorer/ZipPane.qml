@@ -14,8 +14,8 @@ ColumnLayout {
     // nothing to list (and says so in the log). The lists are copied: a list
     // read from a C++ property stays tied to it and is read again, archive
     // walk included, on every later access.
-    readonly property var fileNames: archive.path !== "" ? archive.fileNames.slice() : []
-    readonly property var folderNames: archive.path !== "" ? archive.folderNames.slice() : []
+    readonly property var fileNames: archive.path !== "" ? Array.from(archive.fileNames) : []
+    readonly property var folderNames: archive.path !== "" ? Array.from(archive.folderNames) : []
     readonly property int entryCount: fileNames.length
     property int extractedCount: 0
     readonly property int errorCount: errors.count

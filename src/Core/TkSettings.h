@@ -3,7 +3,7 @@
 #include <QColor>
 #include <QSettings>
 #include <QVariant>
-#include <QtQml/qqml.h>
+#include "QmlRegistration.h"
 
 /*!
     The QML type Settings: QSettings with accessors that take a default,
@@ -16,7 +16,7 @@ class TkSettings : public QSettings
     Q_OBJECT
     QML_NAMED_ELEMENT(Settings)
     QML_UNCREATABLE("The Quil Mapora Extras type Settings is not creatable")
-    QML_ADDED_IN_MINOR_VERSION(1)
+    QML_ADDED_IN_VERSION(1, 1)
     Q_PROPERTY(QString path READ path CONSTANT)
     Q_PROPERTY(bool fallbacksEnabled READ fallbacksEnabled WRITE setFallbacksEnabled)
 

@@ -2,7 +2,7 @@
 
 #include "TkSystem.h"
 
-#include <QtQml/qqml.h>
+#include "QmlRegistration.h"
 
 class QJSEngine;
 class QQmlEngine;
@@ -23,7 +23,7 @@ struct TkSystemSingleton
     QML_FOREIGN(TkSystem)
     QML_NAMED_ELEMENT(System)
     QML_SINGLETON
-    QML_ADDED_IN_MINOR_VERSION(1)
+    QML_ADDED_IN_VERSION(1, 1)
 
 public:
     static TkSystem *create(QQmlEngine *engine, QJSEngine *scriptEngine);

@@ -5,7 +5,7 @@
 
 #include <QList>
 #include <QVariant>
-#include <QtQml/qqml.h>
+#include "QmlRegistration.h"
 
 /*!
     The QML type ExifInfo: a FileInfo that also reads the EXIF block of the
@@ -23,7 +23,7 @@ class TkExifInfo : public TkFileInfo
 {
     Q_OBJECT
     QML_NAMED_ELEMENT(ExifInfo)
-    QML_ADDED_IN_MINOR_VERSION(1)
+    QML_ADDED_IN_VERSION(1, 1)
     Q_PROPERTY(bool isExifValid READ isExifValid NOTIFY exifChanged)
     Q_PROPERTY(QList<int> imageTags READ imageTags NOTIFY exifChanged)
     Q_PROPERTY(QList<int> extendedTags READ extendedTags NOTIFY exifChanged)

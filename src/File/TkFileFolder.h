@@ -6,7 +6,7 @@
 #include <QUrl>
 #include <QVariant>
 #include <QVariantMap>
-#include <QtQml/qqml.h>
+#include "QmlRegistration.h"
 
 class TkFileInfo;
 class TkSettings;
@@ -24,7 +24,7 @@ class TkFileFolder : public QObject
 {
     Q_OBJECT
     QML_NAMED_ELEMENT(FileFolder)
-    QML_ADDED_IN_MINOR_VERSION(1)
+    QML_ADDED_IN_VERSION(1, 1)
     Q_PROPERTY(QString path READ path WRITE setPath NOTIFY pathChanged)
     Q_PROPERTY(QUrl url READ url WRITE setUrl NOTIFY pathChanged)
     Q_PROPERTY(bool exists READ exists NOTIFY existsChanged)

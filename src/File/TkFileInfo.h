@@ -4,7 +4,7 @@
 #include <QFileInfo>
 #include <QObject>
 #include <QUrl>
-#include <QtQml/qqml.h>
+#include "QmlRegistration.h"
 
 class TkFileFolder;
 
@@ -20,7 +20,7 @@ class TkFileInfo : public QObject
 {
     Q_OBJECT
     QML_NAMED_ELEMENT(FileInfo)
-    QML_ADDED_IN_MINOR_VERSION(1)
+    QML_ADDED_IN_VERSION(1, 1)
     Q_PROPERTY(QString filePath READ filePath WRITE setFilePath NOTIFY filePathChanged)
     Q_PROPERTY(QUrl url READ url WRITE setUrl NOTIFY filePathChanged)
     Q_PROPERTY(bool exists READ exists NOTIFY filePathChanged)

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
-#include <QtQml/qqml.h>
+#include "QmlRegistration.h"
 
 #include <memory>
 
@@ -40,7 +40,7 @@ class TkZipArchive : public QObject
 {
     Q_OBJECT
     QML_NAMED_ELEMENT(ZipArchive)
-    QML_ADDED_IN_MINOR_VERSION(1)
+    QML_ADDED_IN_VERSION(1, 1)
     Q_PROPERTY(QString path READ path WRITE setPath NOTIFY pathChanged)
     Q_PROPERTY(bool caseSensitive READ caseSensitive WRITE setCaseSensitive NOTIFY caseSensitiveChanged)
     Q_PROPERTY(bool isOpen READ isOpen NOTIFY pathChanged)

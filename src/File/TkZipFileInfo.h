@@ -4,7 +4,7 @@
 #include <QFileInfo>
 #include <QObject>
 #include <QString>
-#include <QtQml/qqml.h>
+#include "QmlRegistration.h"
 
 #include "ZipDirectory.h"
 
@@ -22,7 +22,7 @@ class TkZipFileInfo : public QObject
     Q_OBJECT
     QML_NAMED_ELEMENT(ZipFileInfo)
     QML_UNCREATABLE("The Quil Mapora Extras type ZipFileInfo is not creatable")
-    QML_ADDED_IN_MINOR_VERSION(1)
+    QML_ADDED_IN_VERSION(1, 1)
     Q_PROPERTY(QString filePath READ filePath NOTIFY filePathChanged)
     Q_PROPERTY(QString size READ size NOTIFY filePathChanged)
     Q_PROPERTY(QString compressedSize READ compressedSize NOTIFY filePathChanged)
