@@ -12,6 +12,12 @@ packages=(
     qml qmlscene qml-module-qttest qml-module-qtquick2
     qml-module-qtquick-window2 qml-module-qtquick-layouts
     qml-module-qtquick-controls2 qml-module-qt-labs-folderlistmodel
+    # Qt 6 and the QML modules its tests, tools and the explorer load
+    qt6-base-dev qt6-declarative-dev qt6-declarative-dev-tools qt6-5compat-dev
+    qml-qt6 qml6-module-qttest qml6-module-qtqml qml6-module-qtqml-models
+    qml6-module-qtqml-workerscript qml6-module-qtquick qml6-module-qtquick-window
+    qml6-module-qtquick-layouts qml6-module-qtquick-controls
+    qml6-module-qtquick-templates qt6-qpa-plugins
     # ZIP support
     libzip-dev zlib1g-dev
     # peers used by tests and benchmarks
