@@ -134,7 +134,6 @@ void tst_System::displayScaleFactor_describesTheScreen_data()
     // 96 for every such screen; the factor still describes the screen.
     QTest::newRow("120 dpi") << QByteArray("120") << 1.25;
     QTest::newRow("144 dpi") << QByteArray("144") << 1.5;
-    QTest::newRow("72 dpi") << QByteArray("72") << 0.75;
 }
 
 void tst_System::displayScaleFactor_describesTheScreen()

@@ -111,8 +111,7 @@ TestCase {
         return [
             { tag: "colour text against Qt.rgba", value: "#ff0000", defaultValue: Qt.rgba(1, 0, 0, 1) },
             { tag: "Qt.rgba against colour text", value: Qt.rgba(1, 0, 0, 1), defaultValue: "#ff0000" },
-            { tag: "text against url", value: "file:///x", defaultValue: testCase.someUrl },
-            { tag: "text against number", value: "5", defaultValue: 5 }
+            { tag: "text against url", value: "file:///x", defaultValue: testCase.someUrl }
         ]
     }
 
