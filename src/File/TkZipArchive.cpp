@@ -3,14 +3,16 @@
 #include "FileUtility.h"
 #include "MaporaExtrasLogging.h"
 #include "TkZipFileInfo.h"
+#include "ZipNames.h"
 #include "ZipPlatform.h"
 #include "ZipReader.h"
 #include "ZipWriter.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QPointer>
 #include <QSet>
 #include <QTimer>
-#include <QElapsedTimer>
 
 #include <atomic>
 #include <deque>
@@ -18,10 +20,14 @@
 #include <mutex>
 #include <thread>
 
-#include <zip.h>
-#include <zlib.h>
-
 using Extras::FileUtility;
+
+static_assert(int(TkZipArchive::Result::ErrNo) == ZipError::ErrNo
+                  && int(TkZipArchive::Result::ParameterError) == ZipError::ParameterError
+                  && int(TkZipArchive::Result::BadZipFile) == ZipError::BadZipFile
+                  && int(TkZipArchive::Result::InternalError) == ZipError::InternalError
+                  && int(TkZipArchive::Result::CrcError) == ZipError::CrcError,
+              "the statuses of a stream are the results of extractError()");
 
 // Receives what an extraction reports, and tells it when to stop.
 class TkZipArchive::ExtractObserver
@@ -127,81 +133,47 @@ private:
     BackgroundRun *m_run;
 };
 
-namespace {
-
 // Delivers the reports of a run on the object's thread as its signals,
-// during the call. Signal handlers may cancel the run or close the archive.
-class SignalObserver : public TkZipArchive::ExtractObserver
+// during the call. Signal handlers may cancel the run, close the archive or
+// destroy the object (a handler that runs an event loop lets a deferred
+// deletion happen): once the object is gone, nothing is emitted and the run
+// is over.
+class TkZipArchive::SignalObserver : public TkZipArchive::ExtractObserver
 {
 public:
-    SignalObserver(TkZipArchive *archive, const bool &cancelRequested, const quint64 &generation)
+    explicit SignalObserver(TkZipArchive *archive)
         : m_archive(archive)
-        , m_cancelRequested(cancelRequested)
-        , m_generation(generation)
-        , m_startGeneration(generation)
+        , m_startGeneration(archive->m_generation)
     {
     }
     void progress(const QString &name, const QString &output, double percent) override
     {
-        emit m_archive->extractProgress(name, output, percent);
+        if (m_archive)
+            emit m_archive->extractProgress(name, output, percent);
     }
     void error(const QString &name, const QString &output, TkZipArchive::Result result) override
     {
-        emit m_archive->extractError(name, output, result);
+        if (m_archive)
+            emit m_archive->extractError(name, output, result);
     }
-    bool canceled() const override { return m_cancelRequested; }
-    bool archiveClosed() const override { return m_generation != m_startGeneration; }
+    bool canceled() const override { return !m_archive || m_archive->m_cancelRequested; }
+    bool archiveClosed() const override { return !m_archive || m_archive->m_generation != m_startGeneration; }
 
 private:
-    TkZipArchive *m_archive;
-    const bool &m_cancelRequested;
-    const quint64 &m_generation;
+    QPointer<TkZipArchive> m_archive;
     const quint64 m_startGeneration;
 };
 
-TkZipArchive::Result resultOf(const ZipReader::Error &error)
-{
-    using Result = TkZipArchive::Result;
-    switch (error.zip) {
-    case ZIP_ER_CRC:
-        return Result::CrcError;
-    case ZIP_ER_ZLIB:
-        // zlib's own status, as callers have always been given it.
-        return error.system < 0 ? Result(error.system) : Result::BadZipFile;
-    case ZIP_ER_COMPRESSED_DATA:
-        return Result(Z_DATA_ERROR);
-    case ZIP_ER_READ:
-    case ZIP_ER_SEEK:
-    case ZIP_ER_TELL:
-    case ZIP_ER_OPEN:
-    case ZIP_ER_WRITE:
-    case ZIP_ER_CLOSE:
-        return Result::ErrNo;
-    case ZIP_ER_EOF:
-    case ZIP_ER_INCONS:
-    case ZIP_ER_NOZIP:
-    case ZIP_ER_MULTIDISK:
-    case ZIP_ER_COMPNOTSUPP:
-        return Result::BadZipFile;
-    // No password can be given: an encrypted entry cannot be read.
-    case ZIP_ER_ENCRNOTSUPP:
-    case ZIP_ER_NOPASSWD:
-    case ZIP_ER_WRONGPASSWD:
-        return Result::ParameterError;
-    default:
-        return Result::InternalError;
-    }
-}
+namespace {
 
 // Whether extracting an entry of this name below a folder could write
-// outside it: absolute names, drive letters and ".." segments. Also used
-// for the names given to new entries.
+// outside it: absolute names, drive letters where the platform has them, and
+// ".." segments. Also used for the names given to new entries.
 bool leavesFolder(const QString &entryName)
 {
     if (entryName.startsWith(QLatin1Char('/')) || entryName.startsWith(QLatin1Char('\\')))
         return true;
-    if (entryName.size() >= 2 && entryName.at(1) == QLatin1Char(':') && entryName.at(0).unicode() < 128
-        && entryName.at(0).isLetter())
+    if (ZipPlatform::namesADrive(entryName))
         return true;
     // Qt takes a name beginning with ":" for a resource path: joining it to
     // a folder gives the name itself, and creating its folders would do so
@@ -219,21 +191,6 @@ bool leavesFolder(const QString &entryName)
     }
     return false;
 }
-
-// Sets a flag for the length of a scope.
-class FlagGuard
-{
-public:
-    explicit FlagGuard(bool &flag)
-        : m_flag(flag)
-    {
-        m_flag = true;
-    }
-    ~FlagGuard() { m_flag = false; }
-
-private:
-    bool &m_flag;
-};
 
 } // namespace
 
@@ -264,7 +221,9 @@ void TkZipArchive::setPath(const QString &path)
     if (resolved == m_path)
         return;
     m_path = resolved;
-    close();
+    m_failedOpen = false;
+    if (!closeAll())
+        return;
     emit pathChanged();
 }
 
@@ -324,9 +283,16 @@ bool TkZipArchive::busy() const
 
 void TkZipArchive::close()
 {
-    stopBackgroundRun(true);
+    closeAll();
+}
+
+bool TkZipArchive::closeAll()
+{
+    if (!stopBackgroundRun(true))
+        return false;
     closeWriter();
     closeReader();
+    return true;
 }
 
 void TkZipArchive::cancel()
@@ -363,12 +329,21 @@ bool TkZipArchive::zrOpen()
     // A missing file is an ordinary state of the object, not worth a warning.
     if (m_path.isEmpty() || !QFileInfo::exists(m_path))
         return false;
+    // A file that is no archive stays one until it changes: it is not read
+    // again by every member that asks.
     QString reason;
-    std::unique_ptr<ZipReader> reader = ZipReader::open(m_path, &reason);
+    ZipReader::FileState state;
+    bool unchanged = false;
+    std::unique_ptr<ZipReader> reader =
+        ZipReader::open(m_path, &reason, &state, m_failedOpen ? &m_failedState : nullptr, &unchanged);
     if (!reader) {
-        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to open:" << m_path << reason;
+        if (!unchanged)
+            qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to open:" << m_path << reason;
+        m_failedOpen = state.identity.valid;
+        m_failedState = state;
         return false;
     }
+    m_failedOpen = false;
     m_reader = std::move(reader);
     return true;
 }
@@ -431,11 +406,16 @@ bool TkZipArchive::extractFile(const QString &fileName, const QString &outputFil
         return false;
     if (m_asynchronous)
         return startInBackground(index, outputFilePath);
-    const FlagGuard extracting(m_extracting);
+    m_extracting = true;
     m_cancelRequested = false;
+    const QPointer<TkZipArchive> alive(this);
     const std::shared_ptr<ZipReader> reader = m_reader;
-    SignalObserver observer(this, m_cancelRequested, m_generation);
+    SignalObserver observer(this);
     const Outcome outcome = extractCurrentFile(*reader, index, outputFilePath, observer);
+    // A signal handler may have destroyed the object: touch nothing of it.
+    if (!alive)
+        return false;
+    m_extracting = false;
     if (outcome == Outcome::Canceled)
         emit extractCanceled();
     return outcome == Outcome::Extracted;
@@ -458,13 +438,17 @@ bool TkZipArchive::extractAll(const QString &outputPath)
     if (m_asynchronous)
         return startInBackground(-1, outputPath);
 
-    const FlagGuard extracting(m_extracting);
+    m_extracting = true;
     m_cancelRequested = false;
+    const QPointer<TkZipArchive> alive(this);
     // Signal handlers may close the archive or open another one: the
     // extraction keeps its reader and stops once the object's has changed.
     const std::shared_ptr<ZipReader> reader = m_reader;
-    SignalObserver observer(this, m_cancelRequested, m_generation);
+    SignalObserver observer(this);
     const Outcome outcome = extractEntries(*reader, outputPath, observer);
+    if (!alive)
+        return false;
+    m_extracting = false;
     if (outcome == Outcome::Canceled)
         emit extractCanceled();
     else
@@ -509,23 +493,27 @@ void TkZipArchive::finishBackgroundRun(Outcome outcome)
     m_collector.stop();
     // Not busy any more when the last signal comes, so that its handler can
     // start the next run.
+    const QPointer<TkZipArchive> alive(this);
     emit busyChanged();
+    if (!alive)
+        return;
     if (outcome == Outcome::Canceled)
         emit extractCanceled();
     else
         emit extractCompleted();
 }
 
-void TkZipArchive::deliverReports(qint64 budgetNs)
+bool TkZipArchive::deliverReports(qint64 budgetNs)
 {
     QElapsedTimer elapsed;
     elapsed.start();
+    const QPointer<TkZipArchive> alive(this);
     BackgroundRun *const run = m_run.get();
     BackgroundRun::Report report;
     for (int delivered = 1;; ++delivered) {
         // A handler may have ended the run, which delivers the rest itself.
         if (m_run.get() != run || !run->take(&report))
-            return;
+            return true;
         switch (report.kind) {
         case BackgroundRun::Report::Kind::Progress:
             emit extractProgress(report.name, report.output, report.percent);
@@ -535,23 +523,27 @@ void TkZipArchive::deliverReports(qint64 budgetNs)
             break;
         case BackgroundRun::Report::Kind::Finished:
             finishBackgroundRun(report.outcome);
-            return;
+            return !alive.isNull();
         }
+        // A handler may have destroyed the object, and the run with it.
+        if (!alive)
+            return false;
         if (delivered % 64 == 0 && elapsed.nsecsElapsed() > budgetNs)
-            return;
+            return true;
     }
 }
 
-void TkZipArchive::stopBackgroundRun(bool deliver)
+bool TkZipArchive::stopBackgroundRun(bool deliver)
 {
     if (!m_run)
-        return;
+        return true;
     m_run->canceled = true;
     m_run->wait();
     m_collector.stop();
-    if (deliver)
-        deliverReports(std::numeric_limits<qint64>::max());
+    if (deliver && !deliverReports(std::numeric_limits<qint64>::max()))
+        return false;
     m_run.reset();
+    return true;
 }
 
 TkZipArchive::Outcome TkZipArchive::extractEntries(ZipReader &reader, const QString &outputPath,
@@ -569,23 +561,25 @@ TkZipArchive::Outcome TkZipArchive::extractEntries(ZipReader &reader, const QStr
         if (observer.canceled())
             return Outcome::Canceled;
         const QString &name = reader.name(index);
-        const QString output = dir.filePath(name);
         // The archive chooses these names: never let one leave the folder.
         if (leavesFolder(name)) {
             qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Entry outside the output folder skipped:" << name;
-            observer.error(name, output, Result::ParameterError);
+            observer.error(name, dir.filePath(name), Result::ParameterError);
             outcome = Outcome::Failed;
             continue;
         }
+        // "a//x.txt" and "./a/x.txt" land where "a/x.txt" does.
+        const QString clean = ZipNames::cleaned(name);
+        const QString output = dir.filePath(clean);
         const bool isFolder = name.endsWith(QLatin1Char('/'));
-        if (!isFolder && extracted.contains(name)) {
+        if (!isFolder && extracted.contains(clean)) {
             qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Duplicate entry skipped:" << name;
             observer.error(name, output, Result::ParameterError);
             outcome = Outcome::Failed;
             continue;
         }
-        extracted.insert(name);
-        const QString folder = QFileInfo(name).path();
+        extracted.insert(clean);
+        const QString folder = QFileInfo(clean).path();
         if (!folder.isEmpty() && folder != QLatin1String(".") && folder != madeFolder && dir.mkpath(folder))
             madeFolder = folder;
         const Outcome entry = extractCurrentFile(reader, index, output, observer);
@@ -611,6 +605,10 @@ TkZipArchive::Outcome TkZipArchive::extractCurrentFile(ZipReader &reader, int in
         return Outcome::Failed;
     };
 
+    if (!entry.nameValid) {
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Entry name is not valid UTF-8:" << name;
+        return failed(Result::BadZipFile);
+    }
     if (name.endsWith(QLatin1Char('/'))) {
         // A folder entry has no data: it stands for its folder.
         if (!ZipPlatform::makeFolder(outputFilePath)) {
@@ -629,12 +627,16 @@ TkZipArchive::Outcome TkZipArchive::extractCurrentFile(ZipReader &reader, int in
         return failed(Result::ParameterError);
     }
 
-    ZipReader::Error error;
-    const std::unique_ptr<ZipReader::Stream> stream = reader.openEntry(index, &error);
+    ZipError error;
+    const std::unique_ptr<ZipEntryStream> stream = reader.openEntry(index, &error);
     if (!stream) {
-        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "unzOpenCurrentFile" << int(resultOf(error)) << error.text;
-        return failed(resultOf(error));
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "unzOpenCurrentFile" << error.status << error.text;
+        return failed(Result(error.status));
     }
+    // Entries made on Unix keep their read, write and execute bits.
+    const int permissions = entry.record.unixPermissions();
+    if (permissions >= 0)
+        output.setPermissions(unsigned(permissions));
     if (!output.open()) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << outputFilePath << output.errorString();
         return failed(Result::ErrNo);
@@ -655,10 +657,9 @@ TkZipArchive::Outcome TkZipArchive::extractCurrentFile(ZipReader &reader, int in
             return Outcome::Canceled;
         const qint64 count = stream->read(buffer, ZipReader::BufferSize);
         if (count < 0) {
-            const ZipReader::Error readError = stream->error();
-            qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "unzReadCurrentFile" << int(resultOf(readError))
-                                   << readError.text;
-            return failed(resultOf(readError));
+            const ZipError &readError = stream->error();
+            qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "unzReadCurrentFile" << readError.status << readError.text;
+            return failed(Result(readError.status));
         }
         if (count == 0)
             break;

@@ -6,10 +6,11 @@
 #include <QStringList>
 #include <QTimer>
 
+#include "ZipReader.h"
+
 #include <memory>
 
 class TkZipFileInfo;
-class ZipReader;
 class ZipWriter;
 
 /*!
@@ -115,12 +116,16 @@ signals:
 
 private:
     bool zrOpen();
+    // Ends a background run, delivering its last signals, and closes both
+    // handles; false when a signal handler destroyed the object meanwhile.
+    bool closeAll();
     void closeReader();
     void closeWriter();
     // How the extraction of one entry, or a whole run, ended.
     enum class Outcome { Extracted, Failed, Canceled };
     struct BackgroundRun;
     class QueuedObserver;
+    class SignalObserver;
 
     // The index of the entry, or -1.
     int locateFile(const QString &fileName, bool caseSensitive);
@@ -133,18 +138,22 @@ private:
     // when it is -1, on a worker thread.
     bool startInBackground(int index, const QString &outputPath);
     // Emits the queued reports of the background run as signals, for about
-    // `budgetNs` at the most.
-    void deliverReports(qint64 budgetNs);
+    // `budgetNs` at the most; false when a handler destroyed the object.
+    bool deliverReports(qint64 budgetNs);
     void finishBackgroundRun(Outcome outcome);
     // Cancels the background run and waits for it; with `deliver` its
-    // remaining signals are sent before this returns.
-    void stopBackgroundRun(bool deliver);
+    // remaining signals are sent before this returns. False when a signal
+    // handler destroyed the object.
+    bool stopBackgroundRun(bool deliver);
 
     QString m_path;
     // Shared with a running extraction, which a signal handler may outlive
     // the archive's closing with.
     std::shared_ptr<ZipReader> m_reader;
     std::unique_ptr<ZipWriter> m_writer;
+    // The file the last open failed on, while `path` names it.
+    bool m_failedOpen = false;
+    ZipReader::FileState m_failedState;
     bool m_caseSensitive = false;
     // Changes whenever the reader is closed, so that an extraction notices
     // that the archive it walks is gone, whatever was opened since.

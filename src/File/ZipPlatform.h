@@ -10,10 +10,12 @@
 // platform has one implementation file, chosen by the build.
 namespace ZipPlatform {
 
-// Which file a path names: on Unix the device and inode.
+// Which file a path names: on Unix the device and inode. The time of the
+// last change of its content is no part of the identity.
 struct FileIdentity {
     quint64 device = 0;
     quint64 inode = 0;
+    qint64 modifiedNs = 0;
     bool valid = false;
 
     bool operator==(const FileIdentity &other) const
@@ -31,6 +33,10 @@ bool readAt(FILE *file, quint64 offset, char *data, qint64 size);
 
 // The entry at `path` itself: a symbolic link is not followed.
 FileIdentity identityOf(const QString &path);
+
+// Whether this platform reads the entry name as one on a drive ("C:x",
+// "c:/x"): only where drive letters exist.
+bool namesADrive(const QString &entryName);
 
 // Whether a folder exists at `path` (following links), creating it when not;
 // its parent must exist.
@@ -58,6 +64,9 @@ public:
     bool inspect();
     // What inspect() found at the path: invalid when nothing was there.
     FileIdentity existing() const { return m_existing; }
+    // The read, write and execute bits a new file gets, under the umask;
+    // 0666 unless set. A replaced file keeps those it had.
+    void setPermissions(unsigned permissions) { m_permissions = permissions & 0777; }
     // Opens the file the bytes go to (inspecting first if not done yet).
     bool open();
     // Writes all of `data` or fails.
@@ -84,6 +93,7 @@ private:
     bool m_inspected = false;
     bool m_exists = false;
     unsigned m_mode = 0;
+    unsigned m_permissions = 0666;
     unsigned m_owner = 0;
     unsigned m_group = 0;
     FileIdentity m_existing;

@@ -19,6 +19,7 @@ FileIdentity identityOf(const struct stat &st)
     FileIdentity identity;
     identity.device = quint64(st.st_dev);
     identity.inode = quint64(st.st_ino);
+    identity.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     identity.valid = true;
     return identity;
 }
@@ -83,6 +84,11 @@ FileIdentity identityOf(const QString &path)
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
         return FileIdentity();
     return identityOf(st);
+}
+
+bool namesADrive(const QString &)
+{
+    return false;
 }
 
 bool makeFolder(const QString &path)
@@ -155,7 +161,7 @@ bool ReplacingFile::open()
         // again unless it is completed. One that appears meanwhile is kept
         // until the new one is complete, as any existing file.
         m_fd = openRetrying(QFile::encodeName(m_targetPath), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                            0666);
+                            m_permissions);
         if (m_fd >= 0) {
             m_writtenPath = m_targetPath;
             m_created = true;
@@ -174,7 +180,7 @@ bool ReplacingFile::open()
             + QString::number(QRandomGenerator::global()->generate64() & 0xffffffffffffULL, 16)
             + QStringLiteral(".part");
         m_fd = openRetrying(QFile::encodeName(candidate), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                            0666);
+                            m_permissions);
         if (m_fd >= 0) {
             m_writtenPath = candidate;
             break;
