@@ -25,7 +25,8 @@ struct FileIdentity {
 };
 
 // Opens an existing regular file for reading. Gives null and a reason for
-// anything else (a folder, a pipe, a device, a missing or unreadable file).
+// anything else (a folder, a pipe, a device, a missing or unreadable file);
+// `identity` and `size` tell what was found whenever something was.
 FILE *openArchive(const QString &path, FileIdentity *identity, quint64 *size, QString *reason);
 
 // Reads exactly `size` bytes at `offset` without moving the stream's position.

@@ -45,7 +45,14 @@ FILE *openArchive(const QString &path, FileIdentity *identity, quint64 *size, QS
         return nullptr;
     }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        *reason = qt_error_string(errno);
+        ::close(fd);
+        return nullptr;
+    }
+    *identity = identityOf(st);
+    *size = quint64(st.st_size);
+    if (!S_ISREG(st.st_mode)) {
         *reason = S_ISDIR(st.st_mode) ? qt_error_string(EISDIR) : QStringLiteral("Not a regular file");
         ::close(fd);
         return nullptr;
@@ -57,8 +64,6 @@ FILE *openArchive(const QString &path, FileIdentity *identity, quint64 *size, QS
         ::close(fd);
         return nullptr;
     }
-    *identity = identityOf(st);
-    *size = quint64(st.st_size);
     return file;
 }
 

@@ -28,15 +28,15 @@ std::unique_ptr<ZipReader> ZipReader::open(const QString &path, QString *reason,
     reader->m_path = path;
     FileState found;
     reader->m_file = ZipPlatform::openArchive(path, &found.identity, &found.size, reason);
-    if (!reader->m_file)
-        return nullptr;
-    reader->m_identity = found.identity;
     if (state)
         *state = found;
     if (unless && *unless == found) {
         *unchanged = true;
         return nullptr;
     }
+    if (!reader->m_file)
+        return nullptr;
+    reader->m_identity = found.identity;
     const ZipDirectory::Status status = reader->m_directory.read(reader->m_file, found.size);
     if (status != ZipDirectory::Status::Ok) {
         *reason = directoryProblem(status);

@@ -19,8 +19,9 @@ A description is a JSON object:
                   "method": "stored" | "deflated" | "bzip2" | "lzma",    (optional, deflated)
                   "raw_name": "74650074",       (the stored name bytes, unflagged; "name" unused)
                   "unicode_path": "a\\b.txt",   (Info-ZIP Unicode path field, CRC of the stored name)
+                  "flag_bits": 2048,            (general purpose flags, set once written)
                   "create_system": 0,           (host the entry was made on: 0 DOS, 3 Unix)
-                  "external_attr": 33261 << 16}],  (Unix mode in the high 16 bits)
+                  "external_attr": 2179792896}],  (0o100755 << 16: Unix mode in the high 16 bits)
      "stream": true,              (written as to a pipe: every entry has a data descriptor)
      what is done to the written file, in this order (all optional):
      "patches": [{"entry": 1, "field": "crc" | "file_size" | "flag_bits" | "local_signature",
@@ -94,6 +95,9 @@ def entry_info(index, entry, description):
     if name.endswith("/"):
         info.compress_type = zipfile.ZIP_STORED
         info.external_attr = 0o40755 << 16 | 0x10
+    if "flag_bits" in entry:
+        description.setdefault("patches", []).append(
+            {"entry": index, "field": "flag_bits", "value": entry["flag_bits"]})
     if "create_system" in entry:
         info.create_system = entry["create_system"]
     if "external_attr" in entry:
