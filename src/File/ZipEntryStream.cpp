@@ -161,8 +161,7 @@ qint64 ZipEntryStream::read(char *data, qint64 size)
         return -1;
     const qint64 count = decode(data, size);
     if (count > 0) {
-        // zlib's crc32 takes at most 4 GiB at a time; a block never comes near.
-        m_crc = quint32(crc32(m_crc, reinterpret_cast<const Bytef *>(data), uInt(count)));
+        m_crc = quint32(crc32_z(m_crc, reinterpret_cast<const Bytef *>(data), z_size_t(count)));
         m_delivered += quint64(count);
     } else if (count == 0 && m_delivered == m_expectedSize && m_crc != m_expectedCrc) {
         return fail(ZipError::CrcError, QStringLiteral("CRC error"));
