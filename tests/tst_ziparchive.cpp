@@ -722,6 +722,10 @@ void tst_ZipArchive::failedEntry_leavesExistingFileUntouched_data()
     QTest::newRow("data inflate past the declared size")
         << with(repeated("bad.txt", 3000000), "patches", patch("file_size", 1000)) << ""
         << int(TkZipArchive::Result::BadZipFile) << 0;
+    // Sizes of 0 with the CRC of the data: the CRC of no bytes differs.
+    QTest::newRow("stored, sizes 0, CRC of the data")
+        << with(stored, "patches", QJsonArray{patch("compress_size", 0)[0], patch("file_size", 0)[0]}) << ""
+        << int(TkZipArchive::Result::CrcError) << 0;
     QTest::newRow("no local header where the directory points")
         << with(payload, "patches", patch("local_signature", 0x12345678)) << "" << int(TkZipArchive::Result::BadZipFile)
         << 0;
