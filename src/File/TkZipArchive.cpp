@@ -1,9 +1,9 @@
 #include "TkZipArchive.h"
 
+#include "FileLayer.h"
 #include "FileUtility.h"
 #include "MaporaExtrasLogging.h"
 #include "TkZipFileInfo.h"
-#include "ZipPlatform.h"
 #include "ZipReader.h"
 #include "ZipWriter.h"
 
@@ -22,6 +22,7 @@
 #include <zlib.h>
 
 using Extras::FileUtility;
+namespace FileLayer = Extras::FileLayer;
 
 // Receives what an extraction reports, and tells it when to stop.
 class TkZipArchive::ExtractObserver
@@ -218,6 +219,24 @@ bool leavesFolder(const QString &entryName)
         }
     }
     return false;
+}
+
+// The path an output path names, or an empty text when it names no place:
+// empty, or its leading variable does not resolve.
+QString outputPlace(const QString &path)
+{
+    bool resolved = false;
+    const QString result = FileUtility::resolvedPath(path, true, &resolved);
+    return resolved ? result : QString();
+}
+
+// An entry name as the folders it lies in and its own last component.
+QStringList entryFolders(const QString &entryName, QByteArray *last)
+{
+    QStringList parts = entryName.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    const bool isFolder = entryName.endsWith(QLatin1Char('/'));
+    *last = isFolder || parts.isEmpty() ? QByteArray() : FileLayer::localName(parts.takeLast());
+    return parts;
 }
 
 // Sets a flag for the length of a scope.
@@ -426,16 +445,21 @@ bool TkZipArchive::extractFile(const QString &fileName, const QString &outputFil
         return false;
     }
     qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << fileName << "->" << outputFilePath;
+    const QString output = outputPlace(outputFilePath);
+    if (output.isEmpty()) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "No output file given for:" << fileName << outputFilePath;
+        return false;
+    }
     const int index = locateFile(fileName, m_caseSensitive);
     if (index < 0)
         return false;
     if (m_asynchronous)
-        return startInBackground(index, outputFilePath);
+        return startInBackground(index, output);
     const FlagGuard extracting(m_extracting);
     m_cancelRequested = false;
     const std::shared_ptr<ZipReader> reader = m_reader;
     SignalObserver observer(this, m_cancelRequested, m_generation);
-    const Outcome outcome = extractCurrentFile(*reader, index, outputFilePath, observer);
+    const Outcome outcome = extractToFile(*reader, index, output, observer);
     if (outcome == Outcome::Canceled)
         emit extractCanceled();
     return outcome == Outcome::Extracted;
@@ -445,18 +469,20 @@ bool TkZipArchive::extractAll(const QString &outputPath)
 {
     if (refuseNestedExtraction(Q_FUNC_INFO))
         return false;
-    // An empty text would mean the working folder, which nobody asks for.
-    if (outputPath.isEmpty()) {
-        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "No output folder given for:" << m_path;
+    // An empty text would mean the working folder, which nobody asks for,
+    // and a variable that does not resolve the rest of the path alone.
+    const QString output = outputPlace(outputPath);
+    if (output.isEmpty()) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "No output folder given for:" << m_path << outputPath;
         return false;
     }
     if (!zrOpen()) {
         qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "ZIP not open" << m_path;
         return false;
     }
-    qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << outputPath << QDir(outputPath);
+    qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << output << QDir(output);
     if (m_asynchronous)
-        return startInBackground(-1, outputPath);
+        return startInBackground(-1, output);
 
     const FlagGuard extracting(m_extracting);
     m_cancelRequested = false;
@@ -464,7 +490,7 @@ bool TkZipArchive::extractAll(const QString &outputPath)
     // extraction keeps its reader and stops once the object's has changed.
     const std::shared_ptr<ZipReader> reader = m_reader;
     SignalObserver observer(this, m_cancelRequested, m_generation);
-    const Outcome outcome = extractEntries(*reader, outputPath, observer);
+    const Outcome outcome = extractEntries(*reader, output, observer);
     if (outcome == Outcome::Canceled)
         emit extractCanceled();
     else
@@ -493,7 +519,7 @@ bool TkZipArchive::startInBackground(int index, const QString &outputPath)
     m_run->thread = std::thread([run, workerIndex, outputPath] {
         QueuedObserver observer(run);
         observer.finished(workerIndex < 0 ? extractEntries(*run->reader, outputPath, observer)
-                                          : extractCurrentFile(*run->reader, workerIndex, outputPath, observer));
+                                          : extractToFile(*run->reader, workerIndex, outputPath, observer));
     });
     m_collector.start(CollectInterval);
     emit busyChanged();
@@ -558,12 +584,19 @@ TkZipArchive::Outcome TkZipArchive::extractEntries(ZipReader &reader, const QStr
                                                    ExtractObserver &observer)
 {
     const QDir dir(outputPath);
-    if (!dir.mkpath(QStringLiteral(".")))
-        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to create:" << outputPath;
+    // The output folder is the caller's, links on its way included; below
+    // it no folder that an entry needs may be a link.
+    int error = 0;
+    const FileLayer::Folder root = FileLayer::makeFolders(outputPath, &error);
+    if (!root.isOpen()) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to create:" << outputPath << FileLayer::errorText(error);
+        return Outcome::Failed;
+    }
     QSet<QString> extracted;
-    // Entries of one folder usually follow each other: create each folder
-    // once rather than asking the file system again for every entry.
-    QString madeFolder;
+    // Entries of one folder usually follow each other: the folder stays
+    // open for the next rather than being walked again for every entry.
+    QStringList openFolders{QStringLiteral("-")};
+    FileLayer::Folder folder;
     Outcome outcome = Outcome::Extracted;
     for (int index = 0; index < reader.count(); ++index) {
         if (observer.canceled())
@@ -585,10 +618,27 @@ TkZipArchive::Outcome TkZipArchive::extractEntries(ZipReader &reader, const QStr
             continue;
         }
         extracted.insert(name);
-        const QString folder = QFileInfo(name).path();
-        if (!folder.isEmpty() && folder != QLatin1String(".") && folder != madeFolder && dir.mkpath(folder))
-            madeFolder = folder;
-        const Outcome entry = extractCurrentFile(reader, index, output, observer);
+        QByteArray last;
+        const QStringList folders = entryFolders(name, &last);
+        if (folders != openFolders) {
+            folder = FileLayer::makeFolders(root, folders, &error);
+            openFolders = folders;
+        }
+        if (!folder.isOpen()) {
+            openFolders = QStringList{QStringLiteral("-")};
+            if (error == FileLayer::LinkInTheWay) {
+                qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Entry leads through a symbolic link, skipped:" << name;
+                observer.error(name, output, Result::ParameterError);
+            } else {
+                qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << output << FileLayer::errorText(error);
+                observer.error(name, output, Result::ErrNo);
+            }
+            outcome = Outcome::Failed;
+            continue;
+        }
+        // A folder entry stands for its folder, made above.
+        const Outcome entry = isFolder ? Outcome::Extracted
+                                       : extractCurrentFile(reader, index, folder, last, output, observer);
         if (entry == Outcome::Canceled)
             return entry;
         if (entry == Outcome::Failed)
@@ -601,8 +651,34 @@ TkZipArchive::Outcome TkZipArchive::extractEntries(ZipReader &reader, const QStr
     return outcome;
 }
 
-TkZipArchive::Outcome TkZipArchive::extractCurrentFile(ZipReader &reader, int index, const QString &outputFilePath,
-                                                       ExtractObserver &observer)
+TkZipArchive::Outcome TkZipArchive::extractToFile(ZipReader &reader, int index, const QString &outputFilePath,
+                                                  ExtractObserver &observer)
+{
+    // The whole output path is the caller's: the file goes to its last
+    // component in the folder the rest of it names.
+    const FileLayer::Place place = FileLayer::Place::whole(outputFilePath);
+    int error = 0;
+    const FileLayer::Folder folder = FileLayer::Folder::openParent(place, &error);
+    const QByteArray name = FileLayer::localName(place.entry());
+    if (!folder.isOpen()) {
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << outputFilePath << FileLayer::errorText(error);
+        observer.error(reader.name(index), outputFilePath, Result::ErrNo);
+        return Outcome::Failed;
+    }
+    if (reader.name(index).endsWith(QLatin1Char('/'))) {
+        // A folder entry has no data: it stands for its folder.
+        if (folder.makeChild(name, &error).isOpen())
+            return Outcome::Extracted;
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << outputFilePath << FileLayer::errorText(error);
+        observer.error(reader.name(index), outputFilePath, Result::ErrNo);
+        return Outcome::Failed;
+    }
+    return extractCurrentFile(reader, index, folder, name, outputFilePath, observer);
+}
+
+TkZipArchive::Outcome TkZipArchive::extractCurrentFile(ZipReader &reader, int index,
+                                                       const FileLayer::Folder &folder, const QByteArray &fileName,
+                                                       const QString &outputFilePath, ExtractObserver &observer)
 {
     const QString &name = reader.name(index);
     const ZipDirectory::Entry &entry = reader.entry(index);
@@ -611,19 +687,12 @@ TkZipArchive::Outcome TkZipArchive::extractCurrentFile(ZipReader &reader, int in
         return Outcome::Failed;
     };
 
-    if (name.endsWith(QLatin1Char('/'))) {
-        // A folder entry has no data: it stands for its folder.
-        if (!ZipPlatform::makeFolder(outputFilePath)) {
-            qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << outputFilePath;
-            return failed(Result::ErrNo);
-        }
-        return Outcome::Extracted;
-    }
     if (entry.overlapping) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Overlapping entry:" << name;
         return failed(Result::BadZipFile);
     }
-    ZipPlatform::ReplacingFile output(outputFilePath);
+    // A link at the name is replaced by the file, never written through.
+    FileLayer::OutputFile output(folder, fileName, FileLayer::OutputFile::Rules::Extraction);
     if (output.inspect() && output.existing() == reader.identity()) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Output is the archive itself:" << outputFilePath;
         return failed(Result::ParameterError);

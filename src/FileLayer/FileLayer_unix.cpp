@@ -1,0 +1,442 @@
+#include "FileLayer_unix_p.h"
+
+#include <QFileInfo>
+
+#include <cstring>
+#include <dirent.h>
+#include <limits>
+
+// Open folders and reading on Unix.
+namespace Extras {
+namespace FileLayer {
+
+Kind kindOfMode(mode_t mode)
+{
+    if (S_ISREG(mode))
+        return Kind::File;
+    if (S_ISDIR(mode))
+        return Kind::Folder;
+    if (S_ISLNK(mode))
+        return Kind::Link;
+    if (S_ISFIFO(mode))
+        return Kind::Pipe;
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return Kind::Device;
+    return Kind::Other;
+}
+
+QString errorText(int error)
+{
+    switch (error) {
+    case LinkInTheWay:
+        return QStringLiteral("A symbolic link stands in the way");
+    case NotRegularFile:
+        return QStringLiteral("Not a regular file");
+    default:
+        return qt_error_string(error);
+    }
+}
+
+bool writeAll(int handle, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t written = retrying([&] { return ::write(handle, data, size_t(size)); });
+        if (written < 0)
+            return false;
+        if (written == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool syncToDisk(int handle)
+{
+    return ::fsync(handle) == 0 || errno == EINVAL || errno == EROFS;
+}
+
+bool makeBlocking(int handle)
+{
+    const int flags = ::fcntl(handle, F_GETFL);
+    return flags >= 0 && ::fcntl(handle, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
+Folder FolderAccess::adopt(int handle, int *error)
+{
+    struct stat st;
+    if (handle < 0 || ::fstat(handle, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        if (error)
+            *error = handle < 0 ? errno : ENOTDIR;
+        closeHandle(handle);
+        return Folder();
+    }
+    return Folder(handle, idOf(st));
+}
+
+namespace {
+
+void setError(int *error, int value)
+{
+    if (error)
+        *error = value;
+}
+
+// After an open without following failed with ENOTDIR or ELOOP: whether a
+// link stood there, which the caller reports as such.
+int refusalAt(int folder, const char *name, int error)
+{
+    struct stat st;
+    if ((error == ENOTDIR || error == ELOOP) && statAt(folder, name, &st, false) && S_ISLNK(st.st_mode))
+        return LinkInTheWay;
+    return error;
+}
+
+} // namespace
+
+Folder::~Folder()
+{
+    close();
+}
+
+Folder::Folder(Folder &&other) noexcept
+    : m_handle(other.m_handle)
+    , m_id(other.m_id)
+{
+    other.m_handle = -1;
+    other.m_id = FileId();
+}
+
+Folder &Folder::operator=(Folder &&other) noexcept
+{
+    if (this != &other) {
+        close();
+        m_handle = other.m_handle;
+        m_id = other.m_id;
+        other.m_handle = -1;
+        other.m_id = FileId();
+    }
+    return *this;
+}
+
+void Folder::close()
+{
+    closeHandle(m_handle);
+    m_handle = -1;
+    m_id = FileId();
+}
+
+Folder Folder::open(const QString &path, int *error)
+{
+    if (path.isEmpty() || path.startsWith(QLatin1Char(':'))) {
+        setError(error, ENOENT);
+        return Folder();
+    }
+    return FolderAccess::adopt(openAt(AT_FDCWD, localName(path).constData(), FolderFlags), error);
+}
+
+Folder Folder::openParent(const Place &place, int *error)
+{
+    if (!place.isValid()) {
+        setError(error, EINVAL);
+        return Folder();
+    }
+    Folder folder = open(place.start(), error);
+    for (const QString &name : place.folders()) {
+        if (!folder.isOpen())
+            break;
+        if (name == QLatin1String("."))
+            continue;
+        folder = name == QLatin1String("..") ? folder.parent(error) : folder.child(localName(name), FileId(), error);
+    }
+    return folder;
+}
+
+Kind Folder::kindOf(const QByteArray &name, bool follow, FileId *id) const
+{
+    struct stat st;
+    if (m_handle < 0 || !statAt(m_handle, name.constData(), &st, follow))
+        return Kind::Missing;
+    if (id)
+        *id = idOf(st);
+    return kindOfMode(st.st_mode);
+}
+
+Folder Folder::child(const QByteArray &name, const FileId &expected, int *error) const
+{
+    if (m_handle < 0) {
+        setError(error, EBADF);
+        return Folder();
+    }
+    const int handle = openAt(m_handle, name.constData(), FolderFlags | O_NOFOLLOW);
+    if (handle < 0) {
+        setError(error, refusalAt(m_handle, name.constData(), errno));
+        return Folder();
+    }
+    Folder folder = FolderAccess::adopt(handle, error);
+    // Another folder took the place of the one the caller saw.
+    if (folder.isOpen() && expected.valid && folder.id() != expected) {
+        setError(error, ESTALE);
+        return Folder();
+    }
+    return folder;
+}
+
+Folder Folder::childFollowing(const QByteArray &name, int *error) const
+{
+    if (m_handle < 0) {
+        setError(error, EBADF);
+        return Folder();
+    }
+    return FolderAccess::adopt(openAt(m_handle, name.constData(), FolderFlags), error);
+}
+
+Folder Folder::makeChild(const QByteArray &name, int *error) const
+{
+    if (m_handle < 0) {
+        setError(error, EBADF);
+        return Folder();
+    }
+    // Looked for first: an existing folder needs no write access to its parent.
+    int failure = 0;
+    Folder existing = child(name, FileId(), &failure);
+    if (existing.isOpen() || failure != ENOENT) {
+        setError(error, failure);
+        return existing;
+    }
+    if (::mkdirat(m_handle, name.constData(), 0777) != 0 && errno != EEXIST) {
+        setError(error, errno);
+        return Folder();
+    }
+    return child(name, FileId(), error);
+}
+
+Folder Folder::parent(int *error) const
+{
+    return childFollowing(QByteArrayLiteral(".."), error);
+}
+
+bool Folder::entries(QVector<Entry> *entries) const
+{
+    entries->clear();
+    if (m_handle < 0)
+        return false;
+    // The stream gets a handle of its own, so that closing it keeps ours.
+    const int handle = ::fcntl(m_handle, F_DUPFD_CLOEXEC, 0);
+    DIR *stream = handle >= 0 ? ::fdopendir(handle) : nullptr;
+    if (!stream) {
+        closeHandle(handle);
+        return false;
+    }
+    ::rewinddir(stream);
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(stream);
+        if (!entry)
+            break;
+        const char *name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+            continue;
+        Kind kind = Kind::Missing;
+        switch (entry->d_type) {
+        case DT_REG:
+            kind = Kind::File;
+            break;
+        case DT_DIR:
+            kind = Kind::Folder;
+            break;
+        case DT_LNK:
+            kind = Kind::Link;
+            break;
+        case DT_FIFO:
+            kind = Kind::Pipe;
+            break;
+        case DT_CHR:
+        case DT_BLK:
+            kind = Kind::Device;
+            break;
+        case DT_UNKNOWN:
+            break;
+        default:
+            kind = Kind::Other;
+        }
+        entries->append({QByteArray(name), kind});
+    }
+    const bool complete = errno == 0;
+    ::closedir(stream);
+    return complete;
+}
+
+bool Folder::remove(const QByteArray &name, bool folder, int *error) const
+{
+    if (m_handle >= 0 && ::unlinkat(m_handle, name.constData(), folder ? AT_REMOVEDIR : 0) == 0)
+        return true;
+    setError(error, m_handle >= 0 ? errno : EBADF);
+    return false;
+}
+
+// ---- Reading -------------------------------------------------------------
+
+namespace {
+
+// Opens without waiting on a pipe or device and keeps the handle only for
+// a regular file, whose type is checked on the handle itself.
+int openRegular(int folder, const char *name, bool follow, int *error)
+{
+    const int handle = openAt(folder, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | (follow ? 0 : O_NOFOLLOW));
+    if (handle < 0) {
+        *error = errno;
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(handle, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *error = S_ISDIR(st.st_mode) ? EISDIR : NotRegularFile;
+        closeHandle(handle);
+        return -1;
+    }
+    return handle;
+}
+
+QByteArray readAll(int handle, bool *ok)
+{
+    struct stat st;
+    QByteArray bytes;
+    // The size is a hint: the file may grow or shrink while it is read.
+    if (::fstat(handle, &st) == 0 && st.st_size > 0 && st.st_size < qint64(std::numeric_limits<int>::max()))
+        bytes.reserve(int(st.st_size) + 1);
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = retrying([&] { return ::read(handle, buffer, sizeof buffer); });
+        if (got < 0 || bytes.size() > std::numeric_limits<int>::max() - got) {
+            *ok = false;
+            return QByteArray();
+        }
+        if (got == 0)
+            break;
+        bytes.append(buffer, int(got));
+    }
+    *ok = true;
+    return bytes;
+}
+
+} // namespace
+
+QByteArray readFile(const QString &path, bool *ok)
+{
+    bool read = false;
+    QByteArray bytes;
+    int error = 0;
+    const int handle = path.isEmpty() ? -1 : openRegular(AT_FDCWD, localName(path).constData(), true, &error);
+    if (handle >= 0) {
+        bytes = readAll(handle, &read);
+        closeHandle(handle);
+    }
+    if (ok)
+        *ok = read;
+    return bytes;
+}
+
+QByteArray readEntry(const Place &place, Kind *found, bool *ok)
+{
+    const Folder folder = Folder::openParent(place);
+    const QByteArray name = localName(place.entry());
+    *found = folder.kindOf(name);
+    *ok = false;
+    int error = 0;
+    const int handle = folder.isOpen() ? openRegular(folder.handle(), name.constData(), false, &error) : -1;
+    if (handle < 0)
+        return QByteArray();
+    QByteArray bytes = readAll(handle, ok);
+    closeHandle(handle);
+    return bytes;
+}
+
+InputFile::InputFile(const QString &path)
+{
+    int error = 0;
+    if (!path.isEmpty())
+        m_handle = openRegular(AT_FDCWD, localName(path).constData(), true, &error);
+}
+
+InputFile::~InputFile()
+{
+    closeHandle(m_handle);
+}
+
+qint64 InputFile::read(char *data, qint64 size)
+{
+    if (m_handle < 0)
+        return -1;
+    return retrying([&] { return ::read(m_handle, data, size_t(size)); });
+}
+
+bool InputFile::skip(qint64 count)
+{
+    return m_handle >= 0 && ::lseek(m_handle, off_t(count), SEEK_CUR) >= 0;
+}
+
+FILE *openStream(const QString &path, FileId *id, quint64 *size, QString *reason)
+{
+    int error = ENOENT;
+    const int handle = path.isEmpty() ? -1 : openRegular(AT_FDCWD, localName(path).constData(), true, &error);
+    if (handle < 0) {
+        *reason = errorText(error);
+        return nullptr;
+    }
+    struct stat st;
+    FILE *file = ::fstat(handle, &st) == 0 && makeBlocking(handle) ? ::fdopen(handle, "rb") : nullptr;
+    if (!file) {
+        *reason = errorText(errno);
+        closeHandle(handle);
+        return nullptr;
+    }
+    *id = idOf(st);
+    *size = quint64(st.st_size);
+    return file;
+}
+
+bool readAt(FILE *file, quint64 offset, char *data, qint64 size)
+{
+    const int handle = ::fileno(file);
+    while (size > 0) {
+        const ssize_t count = retrying([&] { return ::pread(handle, data, size_t(size), off_t(offset)); });
+        if (count <= 0)
+            return false;
+        data += count;
+        size -= count;
+        offset += quint64(count);
+    }
+    return true;
+}
+
+// ---- Times and attributes ------------------------------------------------
+
+bool setFileTimes(const QString &path, quint32 lastRead, quint32 lastModified, int *error)
+{
+    struct timespec times[2];
+    times[0].tv_sec = time_t(lastRead);
+    times[0].tv_nsec = 0;
+    times[1].tv_sec = time_t(lastModified);
+    times[1].tv_nsec = 0;
+    if (::utimensat(AT_FDCWD, path.toLocal8Bit().constData(), times, 0) == 0)
+        return true;
+    if (error)
+        *error = errno;
+    return false;
+}
+
+bool setHidden(const QString &path, bool hidden)
+{
+    // Unix has no hidden attribute: an entry is hidden when its name begins
+    // with a dot. Renaming would change the path callers hold, so the
+    // request succeeds only when the state already is the one asked for.
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return false;
+    return info.fileName().startsWith(QLatin1Char('.')) == hidden;
+}
+
+} // namespace FileLayer
+} // namespace Extras
