@@ -12,11 +12,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <atomic>
 #include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 // Folder operations on trees QML cannot build: symbolic links and their
@@ -461,23 +459,7 @@ void tst_FileFolder::copyTree_copiesWhatItCanAndReportsTheRest()
         result = run.exitCode == kProbeTrue;
         QVERIFY2(run.output.contains(message), qPrintable(run.output));
     } else {
-        // A pipe opened for reading would block the copy until a writer
-        // comes: the watcher is that writer, and tells that it was needed.
-        std::atomic<bool> done{false};
-        std::atomic<bool> pipeOpenedForReading{false};
-        std::thread watcher;
-        if (kind == QLatin1String("pipe")) {
-            watcher = std::thread([&] {
-                while (!done) {
-                    const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK);
-                    if (fd >= 0) {
-                        pipeOpenedForReading = true;
-                        ::close(fd);
-                    }
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                }
-            });
-        }
+        PipeReaderWatch watch(kind == QLatin1String("pipe") ? QStringList{pipe} : QStringList());
         TkFileFolder folder(m_dir->path(), nullptr);
         MessageCapture capture;
         {
@@ -486,10 +468,7 @@ void tst_FileFolder::copyTree_copiesWhatItCanAndReportsTheRest()
             FileSizeLimit limit{source == QLatin1String("/") ? 1 : RLIM_INFINITY};
             result = folder.copyFile(source, m_dir->filePath(target));
         }
-        done = true;
-        if (watcher.joinable())
-            watcher.join();
-        QVERIFY2(!pipeOpenedForReading, "the copy opened a named pipe for reading");
+        QVERIFY2(!watch.stop(), "the copy opened a named pipe for reading");
         if (!message.isEmpty())
             QVERIFY2(capture.contains(QtMsgType(level), message), qPrintable(capture.texts().join('\n')));
     }
@@ -776,23 +755,8 @@ void tst_FileFolder::read_takesRegularFilesOnlyWithoutWaiting()
         QCOMPARE(::mkfifo(QFile::encodeName(root + QLatin1Char('/') + QLatin1String(pipe)).constData(), 0600), 0);
     link(root + QStringLiteral("/pipe"), QStringLiteral("root/toPipe"));
 
-    // A pipe opened for reading would block until a writer comes: the
-    // watcher is that writer, and tells that it was needed.
-    std::atomic<bool> done{false};
-    std::atomic<bool> pipeOpenedForReading{false};
-    std::thread watcher([&] {
-        while (!done) {
-            for (const char *pipe : {"pipe", "pipe.json", "pipe.jpg"}) {
-                const int fd = ::open(QFile::encodeName(root + QLatin1Char('/') + QLatin1String(pipe)).constData(),
-                                      O_WRONLY | O_NONBLOCK);
-                if (fd >= 0) {
-                    pipeOpenedForReading = true;
-                    ::close(fd);
-                }
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    });
+    PipeReaderWatch watch({root + QStringLiteral("/pipe"), root + QStringLiteral("/pipe.json"),
+                           root + QStringLiteral("/pipe.jpg")});
     TkFileFolder folder(root, nullptr);
     int got = -1;
     if (operation == QLatin1String("readTextFile"))
@@ -805,9 +769,7 @@ void tst_FileFolder::read_takesRegularFilesOnlyWithoutWaiting()
         got = TkExifInfo(folder.filePath(name), nullptr).isExifValid() ? 1 : 0;
     else if (operation == QLatin1String("fileNames"))
         got = TkFileFolder(folder.filePath(name), nullptr).fileNames(QStringLiteral("*"), true).size();
-    done = true;
-    watcher.join();
-    QVERIFY2(!pipeOpenedForReading, "a named pipe was opened for reading");
+    QVERIFY2(!watch.stop(), "a named pipe was opened for reading");
     QCOMPARE(got, expected);
 }
 

@@ -7,10 +7,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <atomic>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 // The INI encodings and the blank-is-absent rule, seen from the file side.
@@ -164,20 +162,7 @@ void tst_Settings::folderFile_storesOnlyInARegularFileOfTheFolder()
     const QByteArray pipe = QFile::encodeName(folder + QStringLiteral("/pipe.ini"));
     QCOMPARE(::mkfifo(pipe.constData(), 0600), 0);
 
-    // A pipe opened for reading would block until a writer comes: the
-    // watcher is that writer, and tells that it was needed.
-    std::atomic<bool> done{false};
-    std::atomic<bool> pipeOpenedForReading{false};
-    std::thread watcher([&] {
-        while (!done) {
-            const int fd = ::open(pipe.constData(), O_WRONLY | O_NONBLOCK);
-            if (fd >= 0) {
-                pipeOpenedForReading = true;
-                ::close(fd);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    });
+    PipeReaderWatch watch({QFile::decodeName(pipe)});
     QVariant read;
     {
         QScopedPointer<TkSettings> settings(TkFileFolder(folder, nullptr).settingsFile(name));
@@ -185,10 +170,7 @@ void tst_Settings::folderFile_storesOnlyInARegularFileOfTheFolder()
         settings->setValue(QStringLiteral("k"), 2);
         settings->synchronize();
     }
-    done = true;
-    watcher.join();
-
-    QVERIFY2(!pipeOpenedForReading, "a named pipe was opened for reading");
+    QVERIFY2(!watch.stop(), "a named pipe was opened for reading");
     QVERIFY2(!read.isValid(), "a value was read from a file that is not a regular file of the folder");
     QFile check(other);
     QVERIFY(check.open(QIODevice::ReadOnly));
