@@ -282,9 +282,16 @@ bool Folder::remove(const QByteArray &name, bool folder, int *error) const
 namespace {
 
 // Opens without waiting on a pipe or device and keeps the handle only for
-// a regular file, whose type is checked on the handle itself.
+// a regular file, whose type is checked on the handle itself. What is
+// plainly no regular file is not opened at all: opening a device can do
+// something, opening a pipe tells its writer somebody reads.
 int openRegular(int folder, const char *name, bool follow, int *error)
 {
+    struct stat seen;
+    if (statAt(folder, name, &seen, follow) && !S_ISREG(seen.st_mode)) {
+        *error = S_ISDIR(seen.st_mode) ? EISDIR : NotRegularFile;
+        return -1;
+    }
     const int handle = openAt(folder, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | (follow ? 0 : O_NOFOLLOW));
     if (handle < 0) {
         *error = errno;
