@@ -580,23 +580,83 @@ void TkZipArchive::stopBackgroundRun(bool deliver)
     m_run.reset();
 }
 
+namespace {
+
+// Whether the archive's entry `name` must not be extracted: a name that
+// would leave the output folder, or a file already extracted under it.
+bool skipsEntry(const QString &name, const QString &output, QSet<QString> &extracted,
+                TkZipArchive::ExtractObserver &observer)
+{
+    if (leavesFolder(name)) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Entry outside the output folder skipped:" << name;
+        observer.error(name, output, TkZipArchive::Result::ParameterError);
+        return true;
+    }
+    if (!name.endsWith(QLatin1Char('/')) && extracted.contains(name)) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Duplicate entry skipped:" << name;
+        observer.error(name, output, TkZipArchive::Result::ParameterError);
+        return true;
+    }
+    extracted.insert(name);
+    return false;
+}
+
+// The folders of the entries below the output folder, made where missing,
+// none of them through a link. Entries of one folder usually follow each
+// other: the last folder stays open rather than being walked again.
+class EntryFolders
+{
+public:
+    explicit EntryFolders(const FileLayer::Folder &root)
+        : m_root(root)
+    {
+    }
+
+    // The folder of the entry `name`, and its last component in `last`
+    // (empty for a folder entry); null, with the failure reported, when it
+    // cannot be made or a link stands in the way.
+    const FileLayer::Folder *open(const QString &name, const QString &output, QByteArray *last,
+                                  TkZipArchive::ExtractObserver &observer)
+    {
+        const QStringList folders = entryFolders(name, last);
+        int error = 0;
+        if (!m_folder.isOpen() || folders != m_names) {
+            m_folder = FileLayer::makeFolders(m_root, folders, &error);
+            m_names = folders;
+        }
+        if (m_folder.isOpen())
+            return &m_folder;
+        if (error == FileLayer::LinkInTheWay) {
+            qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Entry leads through a symbolic link, skipped:" << name;
+            observer.error(name, output, TkZipArchive::Result::ParameterError);
+        } else {
+            qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << output << FileLayer::errorText(error);
+            observer.error(name, output, TkZipArchive::Result::ErrNo);
+        }
+        return nullptr;
+    }
+
+private:
+    const FileLayer::Folder &m_root;
+    QStringList m_names;
+    FileLayer::Folder m_folder;
+};
+
+} // namespace
+
 TkZipArchive::Outcome TkZipArchive::extractEntries(ZipReader &reader, const QString &outputPath,
                                                    ExtractObserver &observer)
 {
     const QDir dir(outputPath);
-    // The output folder is the caller's, links on its way included; below
-    // it no folder that an entry needs may be a link.
+    // The output folder is the caller's, links on its way included.
     int error = 0;
     const FileLayer::Folder root = FileLayer::makeFolders(outputPath, &error);
     if (!root.isOpen()) {
         qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to create:" << outputPath << FileLayer::errorText(error);
         return Outcome::Failed;
     }
+    EntryFolders folders(root);
     QSet<QString> extracted;
-    // Entries of one folder usually follow each other: the folder stays
-    // open for the next rather than being walked again for every entry.
-    QStringList openFolders{QStringLiteral("-")};
-    FileLayer::Folder folder;
     Outcome outcome = Outcome::Extracted;
     for (int index = 0; index < reader.count(); ++index) {
         if (observer.canceled())
@@ -604,41 +664,14 @@ TkZipArchive::Outcome TkZipArchive::extractEntries(ZipReader &reader, const QStr
         const QString &name = reader.name(index);
         const QString output = dir.filePath(name);
         // The archive chooses these names: never let one leave the folder.
-        if (leavesFolder(name)) {
-            qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Entry outside the output folder skipped:" << name;
-            observer.error(name, output, Result::ParameterError);
-            outcome = Outcome::Failed;
-            continue;
-        }
-        const bool isFolder = name.endsWith(QLatin1Char('/'));
-        if (!isFolder && extracted.contains(name)) {
-            qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Duplicate entry skipped:" << name;
-            observer.error(name, output, Result::ParameterError);
-            outcome = Outcome::Failed;
-            continue;
-        }
-        extracted.insert(name);
         QByteArray last;
-        const QStringList folders = entryFolders(name, &last);
-        if (folders != openFolders) {
-            folder = FileLayer::makeFolders(root, folders, &error);
-            openFolders = folders;
-        }
-        if (!folder.isOpen()) {
-            openFolders = QStringList{QStringLiteral("-")};
-            if (error == FileLayer::LinkInTheWay) {
-                qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Entry leads through a symbolic link, skipped:" << name;
-                observer.error(name, output, Result::ParameterError);
-            } else {
-                qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << output << FileLayer::errorText(error);
-                observer.error(name, output, Result::ErrNo);
-            }
-            outcome = Outcome::Failed;
-            continue;
-        }
-        // A folder entry stands for its folder, made above.
-        const Outcome entry = isFolder ? Outcome::Extracted
-                                       : extractCurrentFile(reader, index, folder, last, output, observer);
+        const FileLayer::Folder *folder = skipsEntry(name, output, extracted, observer)
+            ? nullptr
+            : folders.open(name, output, &last, observer);
+        // A folder entry stands for its folder, made with it.
+        const Outcome entry = !folder     ? Outcome::Failed
+            : last.isEmpty()              ? Outcome::Extracted
+                                          : extractCurrentFile(reader, index, *folder, last, output, observer);
         if (entry == Outcome::Canceled)
             return entry;
         if (entry == Outcome::Failed)

@@ -228,66 +228,100 @@ bool rename(const Place &from, const Place &to, int *error)
 
 namespace {
 
-// One folder of a tree being removed: its handle, its name in the folder
-// above, and its entries, read once before any goes.
-struct RemovalFrame
+/*!
+    The removal of one tree. A stack of open folders rather than recursion:
+    a deep tree costs a handle per level, never the call stack. Each folder
+    is read once before any of its entries goes, entered only when it is
+    the folder that was seen, and entered at most once.
+*/
+class TreeRemoval
 {
-    Folder folder;
-    QByteArray name;
-    QVector<Folder::Entry> entries;
-    int next = 0;
+public:
+    explicit TreeRemoval(const Folder &top)
+        : m_top(top)
+    {
+    }
+
+    bool run(const QByteArray &name, const FileId &seen)
+    {
+        if (!enter(m_top, name, seen))
+            return false;
+        while (!m_stack.empty()) {
+            Frame &frame = m_stack.back();
+            if (frame.next < frame.entries.size()) {
+                // A copy: entering a subfolder moves the frames.
+                const Folder::Entry entry = frame.entries.at(frame.next++);
+                removeEntry(frame.folder, entry);
+            } else {
+                leave();
+            }
+        }
+        return m_ok;
+    }
+
+private:
+    struct Frame
+    {
+        Folder folder;
+        QByteArray name;
+        QVector<Folder::Entry> entries;
+        int next = 0;
+    };
+
+    bool enter(const Folder &holder, const QByteArray &name, const FileId &seen)
+    {
+        Frame frame;
+        frame.folder = holder.child(name, seen);
+        if (!frame.folder.isOpen() || !m_walked.enter(frame.folder.id()))
+            return false;
+        frame.name = name;
+        if (!frame.folder.entries(&frame.entries))
+            m_ok = false;
+        m_stack.push_back(std::move(frame));
+        return true;
+    }
+
+    // A subfolder is entered; anything else, links included, goes itself.
+    void removeEntry(const Folder &folder, const Folder::Entry &entry)
+    {
+        FileId id;
+        Kind kind = entry.kind;
+        if (kind == Kind::Folder || kind == Kind::Missing)
+            kind = folder.kindOf(entry.name, false, &id);
+        if (kind == Kind::Folder) {
+            if (!enter(folder, entry.name, id))
+                m_ok = false;
+            return;
+        }
+        removeName(folder, entry.name, false);
+    }
+
+    // The folder on top is empty now, as far as it could be emptied.
+    void leave()
+    {
+        const QByteArray name = m_stack.back().name;
+        m_stack.pop_back();
+        removeName(m_stack.empty() ? m_top : m_stack.back().folder, name, true);
+    }
+
+    void removeName(const Folder &folder, const QByteArray &name, bool isFolder)
+    {
+        int error = 0;
+        if (!folder.remove(name, isFolder, &error) && error != ENOENT)
+            m_ok = false;
+    }
+
+    const Folder &m_top;
+    std::vector<Frame> m_stack;
+    WalkedFolders m_walked;
+    bool m_ok = true;
 };
 
 } // namespace
 
 bool Folder::removeTree(const QByteArray &name, const FileId &seen) const
 {
-    // A stack of open folders rather than recursion: a deep tree costs a
-    // handle per level, never the call stack.
-    std::vector<RemovalFrame> stack;
-    WalkedFolders walked;
-    bool ok = true;
-    auto enter = [&](const Folder &holder, const QByteArray &entry, const FileId &id) {
-        int error = 0;
-        Folder folder = holder.child(entry, id, &error);
-        if (!folder.isOpen() || !walked.enter(folder.id()))
-            return false;
-        RemovalFrame frame;
-        frame.folder = std::move(folder);
-        frame.name = entry;
-        if (!frame.folder.entries(&frame.entries))
-            ok = false;
-        stack.push_back(std::move(frame));
-        return true;
-    };
-    if (!enter(*this, name, seen))
-        return false;
-    while (!stack.empty()) {
-        RemovalFrame &top = stack.back();
-        if (top.next < top.entries.size()) {
-            const Folder::Entry entry = top.entries.at(top.next++);
-            FileId id;
-            Kind kind = entry.kind;
-            if (kind == Kind::Folder || kind == Kind::Missing)
-                kind = top.folder.kindOf(entry.name, false, &id);
-            if (kind == Kind::Folder) {
-                if (!enter(top.folder, entry.name, id))
-                    ok = false;
-                continue;
-            }
-            int error = 0;
-            if (!top.folder.remove(entry.name, false, &error) && error != ENOENT)
-                ok = false;
-            continue;
-        }
-        const QByteArray done = top.name;
-        stack.pop_back();
-        const Folder &holder = stack.empty() ? *this : stack.back().folder;
-        int error = 0;
-        if (!holder.remove(done, true, &error) && error != ENOENT)
-            ok = false;
-    }
-    return ok;
+    return TreeRemoval(*this).run(name, seen);
 }
 
 } // namespace FileLayer
