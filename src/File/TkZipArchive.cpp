@@ -230,15 +230,6 @@ QString outputPlace(const QString &path)
     return resolved ? result : QString();
 }
 
-// An entry name as the folders it lies in and its own last component.
-QStringList entryFolders(const QString &entryName, QByteArray *last)
-{
-    QStringList parts = entryName.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    const bool isFolder = entryName.endsWith(QLatin1Char('/'));
-    *last = isFolder || parts.isEmpty() ? QByteArray() : FileLayer::localName(parts.takeLast());
-    return parts;
-}
-
 // Sets a flag for the length of a scope.
 class FlagGuard
 {
@@ -618,11 +609,16 @@ public:
     const FileLayer::Folder *open(const QString &name, const QString &output, QByteArray *last,
                                   TkZipArchive::ExtractObserver &observer)
     {
-        const QStringList folders = entryFolders(name, last);
+        // A folder entry is its own folder; a file lies in the folder its
+        // name has before the last "/".
+        const bool isFolder = name.endsWith(QLatin1Char('/'));
+        const int slash = isFolder ? name.size() : name.lastIndexOf(QLatin1Char('/'));
+        const QStringView folderPart = QStringView(name).left(qMax(slash, 0));
+        *last = isFolder ? QByteArray() : FileLayer::localName(name.mid(slash + 1));
         int error = 0;
-        if (!m_folder.isOpen() || folders != m_names) {
-            m_folder = FileLayer::makeFolders(m_root, folders, &error);
-            m_names = folders;
+        if (!m_folder.isOpen() || folderPart != m_folderPart) {
+            m_folderPart = folderPart.toString();
+            m_folder = FileLayer::makeFolders(m_root, m_folderPart.split(QLatin1Char('/'), Qt::SkipEmptyParts), &error);
         }
         if (m_folder.isOpen())
             return &m_folder;
@@ -638,7 +634,7 @@ public:
 
 private:
     const FileLayer::Folder &m_root;
-    QStringList m_names;
+    QString m_folderPart;
     FileLayer::Folder m_folder;
 };
 
