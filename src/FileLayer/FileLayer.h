@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QHash>
 #include <QSet>
 #include <QString>
@@ -138,6 +137,10 @@ public:
     // Every entry but "." and "..", unsorted; false when the folder could
     // not be read in full.
     bool entries(QVector<Entry> *entries) const;
+    // The same, each entry handed to `visit` as it is read: its name (valid
+    // during the call only) and what the read says it is.
+    using Visitor = std::function<void(const char *name, int size, Kind kind)>;
+    bool read(const Visitor &visit) const;
 
     // Removes the entry `name`: a link, file, pipe or device itself, or an
     // empty folder with `folder`.

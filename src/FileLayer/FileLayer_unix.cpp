@@ -218,55 +218,60 @@ Folder Folder::parent(int *error) const
     return childFollowing(QByteArrayLiteral(".."), error);
 }
 
+namespace {
+
+// What the folder read says an entry is; Missing when it does not tell.
+Kind kindOfType(unsigned char type)
+{
+    switch (type) {
+    case DT_REG:
+        return Kind::File;
+    case DT_DIR:
+        return Kind::Folder;
+    case DT_LNK:
+        return Kind::Link;
+    case DT_FIFO:
+        return Kind::Pipe;
+    case DT_CHR:
+    case DT_BLK:
+        return Kind::Device;
+    case DT_UNKNOWN:
+        return Kind::Missing;
+    default:
+        return Kind::Other;
+    }
+}
+
+} // namespace
+
+bool Folder::read(const Visitor &visit) const
+{
+    if (m_handle < 0 || ::lseek(m_handle, 0, SEEK_SET) < 0)
+        return false;
+    // The folder's records straight from the kernel, without a stream and
+    // the second handle it would need.
+    alignas(dirent64) char buffer[32 * 1024];
+    for (;;) {
+        const ssize_t size = retrying([&] { return ::getdents64(m_handle, buffer, sizeof buffer); });
+        if (size == 0)
+            return true;
+        if (size < 0)
+            return false;
+        for (ssize_t at = 0; at < size;) {
+            const auto *entry = reinterpret_cast<const dirent64 *>(buffer + at);
+            at += entry->d_reclen;
+            const char *name = entry->d_name;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+                continue;
+            visit(name, int(std::strlen(name)), kindOfType(entry->d_type));
+        }
+    }
+}
+
 bool Folder::entries(QVector<Entry> *entries) const
 {
     entries->clear();
-    if (m_handle < 0)
-        return false;
-    // The stream gets a handle of its own, so that closing it keeps ours.
-    const int handle = ::fcntl(m_handle, F_DUPFD_CLOEXEC, 0);
-    DIR *stream = handle >= 0 ? ::fdopendir(handle) : nullptr;
-    if (!stream) {
-        closeHandle(handle);
-        return false;
-    }
-    ::rewinddir(stream);
-    for (;;) {
-        errno = 0;
-        const dirent *entry = ::readdir(stream);
-        if (!entry)
-            break;
-        const char *name = entry->d_name;
-        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
-            continue;
-        Kind kind = Kind::Missing;
-        switch (entry->d_type) {
-        case DT_REG:
-            kind = Kind::File;
-            break;
-        case DT_DIR:
-            kind = Kind::Folder;
-            break;
-        case DT_LNK:
-            kind = Kind::Link;
-            break;
-        case DT_FIFO:
-            kind = Kind::Pipe;
-            break;
-        case DT_CHR:
-        case DT_BLK:
-            kind = Kind::Device;
-            break;
-        case DT_UNKNOWN:
-            break;
-        default:
-            kind = Kind::Other;
-        }
-        entries->append({QByteArray(name), kind});
-    }
-    const bool complete = errno == 0;
-    ::closedir(stream);
-    return complete;
+    return read([entries](const char *name, int size, Kind kind) { entries->append({QByteArray(name, size), kind}); });
 }
 
 bool Folder::remove(const QByteArray &name, bool folder, int *error) const

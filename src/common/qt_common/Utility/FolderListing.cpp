@@ -27,14 +27,14 @@ public:
     {
     }
 
-    bool decode(const QByteArray &bytes, QString *name) const
+    bool decode(const char *bytes, int size, QString *name) const
     {
-        if (isAscii(bytes) && (m_mib == utf8 || m_mib == ascii || m_mib == latin1)) {
-            *name = QString::fromLatin1(bytes);
+        if (isAscii(bytes, size) && (m_mib == utf8 || m_mib == ascii || m_mib == latin1)) {
+            *name = QString::fromLatin1(bytes, size);
             return true;
         }
         if (m_mib == latin1 || !m_codec) {
-            *name = QString::fromLatin1(bytes);
+            *name = QString::fromLatin1(bytes, size);
             return true;
         }
         if (m_mib == ascii)
@@ -42,7 +42,7 @@ public:
         // The name stands after a folder path, so a leading byte-order mark
         // is a character of the name, not a header.
         QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
-        *name = m_codec->toUnicode(bytes.constData(), bytes.size(), &state);
+        *name = m_codec->toUnicode(bytes, size, &state);
         return state.invalidChars == 0 && state.remainingChars == 0;
     }
 
@@ -52,10 +52,10 @@ private:
     static const int latin1 = 4;
     static const int utf8 = 106;
 
-    static bool isAscii(const QByteArray &bytes)
+    static bool isAscii(const char *bytes, int size)
     {
-        for (const char c : bytes) {
-            if (uchar(c) >= 0x80)
+        for (int i = 0; i < size; ++i) {
+            if (uchar(bytes[i]) >= 0x80)
                 return false;
         }
         return true;
@@ -137,28 +137,31 @@ private:
 
     void nativeFolder(const Folder &folder, const QString &prefix, bool top)
     {
-        QVector<Folder::Entry> raw;
-        if (!folder.entries(&raw))
-            return;
         QVector<Listed> entries;
         QString name;
-        for (const Folder::Entry &entry : qAsConst(raw)) {
+        const bool read = folder.read([&](const char *bytes, int size, Kind kind) {
             // Dot, dot-dot and every other name that begins with a dot: hidden.
-            if (entry.name.startsWith('.') || (!m_wantFiles && entry.kind == Kind::File))
-                continue;
-            if (!m_decoder.decode(entry.name, &name) || (patternsApply(top) && !m_patterns.matches(name)))
-                continue;
-            Kind kind = entry.kind == Kind::Missing ? folder.kindOf(entry.name) : entry.kind;
+            if (bytes[0] == '.' || (!m_wantFiles && kind == Kind::File))
+                return;
+            if (!m_decoder.decode(bytes, size, &name) || (patternsApply(top) && !m_patterns.matches(name)))
+                return;
+            if (kind == Kind::Missing)
+                kind = folder.kindOf(QByteArray::fromRawData(bytes, size));
             const bool viaLink = kind == Kind::Link;
             // A link counts as what it points at; a link to nothing is a system entry.
             if (viaLink) {
-                kind = folder.kindOf(entry.name, true);
+                kind = folder.kindOf(QByteArray::fromRawData(bytes, size), true);
                 if (kind != Kind::Missing && kind != Kind::Folder)
                     kind = Kind::File;
             }
-            if (kind == Kind::Folder || (kind == Kind::File && m_wantFiles))
-                entries.append({name, entry.name, kind == Kind::Folder, viaLink});
-        }
+            // Folders keep their bytes, to be entered by them.
+            if (kind == Kind::Folder)
+                entries.append({name, QByteArray(bytes, size), true, viaLink});
+            else if (kind == Kind::File && m_wantFiles)
+                entries.append({name, QByteArray(), false, false});
+        });
+        if (!read)
+            return;
         std::sort(entries.begin(), entries.end(), [](const Listed &a, const Listed &b) { return a.name < b.name; });
 
         const QString separator = prefix.isEmpty() ? QString() : prefix % QDir::separator();
