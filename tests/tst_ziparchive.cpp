@@ -1,3 +1,4 @@
+#include "FileUtility.h"
 #include "MessageCapture.h"
 #include "TkZipArchive.h"
 #include "TkZipFileInfo.h"
@@ -58,6 +59,8 @@ private slots:
     void extractAll_keepsNamesThatOnlyLookLikeParents();
     void extractAll_extractsTheFirstOfDuplicateNames();
     void extractAll_survivesHandlersThatUseTheArchive();
+    void extraction_neverWritesThroughLinksBelowTheOutput_data();
+    void extraction_neverWritesThroughLinksBelowTheOutput();
     void unreadablePath_givesEmptyResults_data();
     void unreadablePath_givesEmptyResults();
     void writer_needsExistingFileAndOpenWriter();
@@ -1014,6 +1017,67 @@ void tst_ZipArchive::extractAll_survivesHandlersThatUseTheArchive()
     QCOMPARE(completedSpy.count(), 1);
     QVERIFY(capture.contains(QtWarningMsg, QStringLiteral("Archive closed during extraction:")));
     QCOMPARE(filesBelow(out2), QStringList{"a.txt"});
+}
+
+void tst_ZipArchive::extraction_neverWritesThroughLinksBelowTheOutput_data()
+{
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QString>("entry");     // extractFile of this entry; empty: extractAll
+    QTest::addColumn<QString>("output");    // in the sandbox, or beginning with a path variable
+    QTest::addColumn<bool>("expected");
+    QTest::addColumn<QStringList>("after"); // "path=kind" in the sandbox
+
+    // out/docs is a link to outside/, which holds keep.txt.
+    const QStringList outsideKept{"outside/keep.txt=file", "out/docs=link"};
+    QTest::newRow("entries into a linked folder")
+        << QStringList{"a.txt", "docs/keep.txt", "docs/new.txt"} << "" << "out" << false
+        << (outsideKept + QStringList{"outside/new.txt=missing", "out/a.txt=file"});
+    QTest::newRow("an entry below a linked folder")
+        << QStringList{"docs/sub/x.txt"} << "" << "out" << false << (outsideKept + QStringList{"outside/sub=missing"});
+    QTest::newRow("an output folder with a path variable")
+        << QStringList{"a.txt"} << "" << "$MAPORA_TEST_OUT/x" << true
+        << QStringList{"var/x/a.txt=file", "cwd/work/$MAPORA_TEST_OUT=missing"};
+    QTest::newRow("an output folder with an unresolved variable")
+        << QStringList{"a.txt"} << "" << "$MAPORA_TEST_UNSET/<sandbox>/y" << false
+        << QStringList{"y=missing", "cwd/work/$MAPORA_TEST_UNSET=missing"};
+    QTest::newRow("an output file with a path variable")
+        << QStringList{"a.txt"} << "a.txt" << "$MAPORA_TEST_OUT/b.txt" << true << QStringList{"var/b.txt=file"};
+}
+
+void tst_ZipArchive::extraction_neverWritesThroughLinksBelowTheOutput()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(QString, entry);
+    QFETCH(QString, output);
+    QFETCH(bool, expected);
+    QFETCH(QStringList, after);
+
+    QJsonArray made;
+    for (const QString &name : entries)
+        made.append(::entry(name, QStringLiteral("from the archive")));
+    QVERIFY(!makeArchive(archivePath(), made).isEmpty());
+    QVERIFY(writeBytes(m_dir->filePath(QStringLiteral("outside/keep.txt")), "outside"));
+    QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("outside")), QDir(outPath()).filePath(QStringLiteral("docs"))));
+    QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("var")));
+    Extras::FileUtility::setPathVariable(QStringLiteral("MAPORA_TEST_OUT"), m_dir->filePath(QStringLiteral("var")));
+    output.replace(QStringLiteral("<sandbox>"), m_dir->path());
+    if (!output.startsWith(QLatin1Char('$')))
+        output = m_dir->filePath(output);
+
+    TkZipArchive zip;
+    zip.setPath(archivePath());
+    const bool result = entry.isEmpty() ? zip.extractAll(output) : zip.extractFile(entry, output);
+    Extras::FileUtility::setPathVariable(QStringLiteral("MAPORA_TEST_OUT"), QString());
+    QCOMPARE(result, expected);
+    QCOMPARE(readAll(m_dir->filePath(QStringLiteral("outside/keep.txt"))), QByteArray("outside"));
+    for (const QString &item : after) {
+        const QFileInfo info(m_dir->filePath(item.section(QLatin1Char('='), 0, 0)));
+        const QString kind = info.isSymLink() ? QStringLiteral("link")
+            : info.isFile()                   ? QStringLiteral("file")
+            : info.isDir()                    ? QStringLiteral("folder")
+                                              : QStringLiteral("missing");
+        QCOMPARE(item.section(QLatin1Char('='), 0, 0) + QLatin1Char('=') + kind, item);
+    }
 }
 
 void tst_ZipArchive::unreadablePath_givesEmptyResults_data()

@@ -1,10 +1,10 @@
 #include "TkZipArchive.h"
 
+#include "FileLayer.h"
 #include "FileUtility.h"
 #include "MaporaExtrasLogging.h"
 #include "TkZipFileInfo.h"
 #include "ZipNames.h"
-#include "ZipPlatform.h"
 #include "ZipReader.h"
 #include "ZipWriter.h"
 
@@ -21,6 +21,7 @@
 #include <thread>
 
 using Extras::FileUtility;
+namespace FileLayer = Extras::FileLayer;
 
 static_assert(int(TkZipArchive::Result::ErrNo) == ZipError::ErrNo
                   && int(TkZipArchive::Result::ParameterError) == ZipError::ParameterError
@@ -173,7 +174,7 @@ bool leavesFolder(const QString &entryName)
 {
     if (entryName.startsWith(QLatin1Char('/')) || entryName.startsWith(QLatin1Char('\\')))
         return true;
-    if (ZipPlatform::namesADrive(entryName))
+    if (FileLayer::namesADrive(entryName))
         return true;
     // Qt takes a name beginning with ":" for a resource path: joining it to
     // a folder gives the name itself, and creating its folders would do so
@@ -190,6 +191,15 @@ bool leavesFolder(const QString &entryName)
         }
     }
     return false;
+}
+
+// The path an output path names, or an empty text when it names no place:
+// empty, or its leading variable does not resolve.
+QString outputPlace(const QString &path)
+{
+    bool resolved = false;
+    const QString result = FileUtility::resolvedPath(path, true, &resolved);
+    return resolved ? result : QString();
 }
 
 } // namespace
@@ -401,17 +411,22 @@ bool TkZipArchive::extractFile(const QString &fileName, const QString &outputFil
         return false;
     }
     qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << fileName << "->" << outputFilePath;
+    const QString output = outputPlace(outputFilePath);
+    if (output.isEmpty()) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "No output file given for:" << fileName << outputFilePath;
+        return false;
+    }
     const int index = locateFile(fileName, m_caseSensitive);
     if (index < 0)
         return false;
     if (m_asynchronous)
-        return startInBackground(index, outputFilePath);
+        return startInBackground(index, output);
     m_extracting = true;
     m_cancelRequested = false;
     const QPointer<TkZipArchive> alive(this);
     const std::shared_ptr<ZipReader> reader = m_reader;
     SignalObserver observer(this);
-    const Outcome outcome = extractCurrentFile(*reader, index, outputFilePath, observer);
+    const Outcome outcome = extractToFile(*reader, index, output, observer);
     // A signal handler may have destroyed the object: touch nothing of it.
     if (!alive)
         return false;
@@ -425,18 +440,20 @@ bool TkZipArchive::extractAll(const QString &outputPath)
 {
     if (refuseNestedExtraction(Q_FUNC_INFO))
         return false;
-    // An empty text would mean the working folder, which nobody asks for.
-    if (outputPath.isEmpty()) {
-        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "No output folder given for:" << m_path;
+    // An empty text would mean the working folder, which nobody asks for,
+    // and a variable that does not resolve the rest of the path alone.
+    const QString output = outputPlace(outputPath);
+    if (output.isEmpty()) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "No output folder given for:" << m_path << outputPath;
         return false;
     }
     if (!zrOpen()) {
         qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "ZIP not open" << m_path;
         return false;
     }
-    qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << outputPath << QDir(outputPath);
+    qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << output << QDir(output);
     if (m_asynchronous)
-        return startInBackground(-1, outputPath);
+        return startInBackground(-1, output);
 
     m_extracting = true;
     m_cancelRequested = false;
@@ -445,7 +462,7 @@ bool TkZipArchive::extractAll(const QString &outputPath)
     // extraction keeps its reader and stops once the object's has changed.
     const std::shared_ptr<ZipReader> reader = m_reader;
     SignalObserver observer(this);
-    const Outcome outcome = extractEntries(*reader, outputPath, observer);
+    const Outcome outcome = extractEntries(*reader, output, observer);
     if (!alive)
         return false;
     m_extracting = false;
@@ -477,7 +494,7 @@ bool TkZipArchive::startInBackground(int index, const QString &outputPath)
     m_run->thread = std::thread([run, workerIndex, outputPath] {
         QueuedObserver observer(run);
         observer.finished(workerIndex < 0 ? extractEntries(*run->reader, outputPath, observer)
-                                          : extractCurrentFile(*run->reader, workerIndex, outputPath, observer));
+                                          : extractToFile(*run->reader, workerIndex, outputPath, observer));
     });
     m_collector.start(CollectInterval);
     emit busyChanged();
@@ -546,43 +563,112 @@ bool TkZipArchive::stopBackgroundRun(bool deliver)
     return true;
 }
 
+namespace {
+
+// Whether the archive's entry must not be extracted: a name that is not
+// what its flag says, one that would leave the output folder, or a file
+// already extracted under the same cleaned name.
+bool skipsEntry(const ZipDirectory::Entry &entry, const QString &clean, const QString &output,
+                QSet<QString> &extracted, TkZipArchive::ExtractObserver &observer)
+{
+    const QString &name = entry.name;
+    if (!entry.nameValid) {
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Entry name is not valid UTF-8:" << name;
+        observer.error(name, output, TkZipArchive::Result::BadZipFile);
+        return true;
+    }
+    if (leavesFolder(name)) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Entry outside the output folder skipped:" << name;
+        observer.error(name, output, TkZipArchive::Result::ParameterError);
+        return true;
+    }
+    if (!name.endsWith(QLatin1Char('/')) && extracted.contains(clean)) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Duplicate entry skipped:" << name;
+        observer.error(name, output, TkZipArchive::Result::ParameterError);
+        return true;
+    }
+    extracted.insert(clean);
+    return false;
+}
+
+// The folders of the entries below the output folder, made where missing,
+// none of them through a link. Entries of one folder usually follow each
+// other: the last folder stays open rather than being walked again.
+class EntryFolders
+{
+public:
+    explicit EntryFolders(const FileLayer::Folder &root)
+        : m_root(root)
+    {
+    }
+
+    // The folder of the entry `name`, and its last component in `last`
+    // (empty for a folder entry); null, with the failure reported, when it
+    // cannot be made or a link stands in the way.
+    const FileLayer::Folder *open(const QString &name, const QString &output, QByteArray *last,
+                                  TkZipArchive::ExtractObserver &observer)
+    {
+        // A folder entry is its own folder; a file lies in the folder its
+        // name has before the last "/".
+        const bool isFolder = name.endsWith(QLatin1Char('/'));
+        const int slash = isFolder ? name.size() : name.lastIndexOf(QLatin1Char('/'));
+        const QStringView folderPart = QStringView(name).left(qMax(slash, 0));
+        *last = isFolder ? QByteArray() : FileLayer::localName(name.mid(slash + 1));
+        int error = 0;
+        if (!m_folder.isOpen() || folderPart != m_folderPart) {
+            m_folderPart = folderPart.toString();
+            m_folder = FileLayer::makeFolders(m_root, m_folderPart.split(QLatin1Char('/'), Qt::SkipEmptyParts), &error);
+        }
+        if (m_folder.isOpen())
+            return &m_folder;
+        if (error == FileLayer::LinkInTheWay) {
+            qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Entry leads through a symbolic link, skipped:" << name;
+            observer.error(name, output, TkZipArchive::Result::ParameterError);
+        } else {
+            qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << output << FileLayer::errorText(error);
+            observer.error(name, output, TkZipArchive::Result::ErrNo);
+        }
+        return nullptr;
+    }
+
+private:
+    const FileLayer::Folder &m_root;
+    QString m_folderPart;
+    FileLayer::Folder m_folder;
+};
+
+} // namespace
+
 TkZipArchive::Outcome TkZipArchive::extractEntries(ZipReader &reader, const QString &outputPath,
                                                    ExtractObserver &observer)
 {
     const QDir dir(outputPath);
-    if (!dir.mkpath(QStringLiteral(".")))
-        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to create:" << outputPath;
+    // The output folder is the caller's, links on its way included.
+    int error = 0;
+    const FileLayer::Folder root = FileLayer::makeFolders(outputPath, &error);
+    if (!root.isOpen()) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to create:" << outputPath << FileLayer::errorText(error);
+        return Outcome::Failed;
+    }
+    EntryFolders folders(root);
     QSet<QString> extracted;
-    // Entries of one folder usually follow each other: create each folder
-    // once rather than asking the file system again for every entry.
-    QString madeFolder;
     Outcome outcome = Outcome::Extracted;
     for (int index = 0; index < reader.count(); ++index) {
         if (observer.canceled())
             return Outcome::Canceled;
         const QString &name = reader.name(index);
         // The archive chooses these names: never let one leave the folder.
-        if (leavesFolder(name)) {
-            qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Entry outside the output folder skipped:" << name;
-            observer.error(name, dir.filePath(name), Result::ParameterError);
-            outcome = Outcome::Failed;
-            continue;
-        }
         // "a//x.txt" and "./a/x.txt" land where "a/x.txt" does.
         const QString clean = ZipNames::cleaned(name);
         const QString output = dir.filePath(clean);
-        const bool isFolder = name.endsWith(QLatin1Char('/'));
-        if (!isFolder && extracted.contains(clean)) {
-            qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Duplicate entry skipped:" << name;
-            observer.error(name, output, Result::ParameterError);
-            outcome = Outcome::Failed;
-            continue;
-        }
-        extracted.insert(clean);
-        const QString folder = QFileInfo(clean).path();
-        if (!folder.isEmpty() && folder != QLatin1String(".") && folder != madeFolder && dir.mkpath(folder))
-            madeFolder = folder;
-        const Outcome entry = extractCurrentFile(reader, index, output, observer);
+        QByteArray last;
+        const FileLayer::Folder *folder = skipsEntry(reader.entry(index), clean, output, extracted, observer)
+            ? nullptr
+            : folders.open(clean, output, &last, observer);
+        // A folder entry stands for its folder, made with it.
+        const Outcome entry = !folder     ? Outcome::Failed
+            : last.isEmpty()              ? Outcome::Extracted
+                                          : extractCurrentFile(reader, index, *folder, last, output, observer);
         if (entry == Outcome::Canceled)
             return entry;
         if (entry == Outcome::Failed)
@@ -595,8 +681,39 @@ TkZipArchive::Outcome TkZipArchive::extractEntries(ZipReader &reader, const QStr
     return outcome;
 }
 
-TkZipArchive::Outcome TkZipArchive::extractCurrentFile(ZipReader &reader, int index, const QString &outputFilePath,
-                                                       ExtractObserver &observer)
+TkZipArchive::Outcome TkZipArchive::extractToFile(ZipReader &reader, int index, const QString &outputFilePath,
+                                                  ExtractObserver &observer)
+{
+    // The whole output path is the caller's: the file goes to its last
+    // component in the folder the rest of it names.
+    const FileLayer::Place place = FileLayer::Place::whole(outputFilePath);
+    int error = 0;
+    const FileLayer::Folder folder = FileLayer::Folder::openParent(place, &error);
+    const QByteArray name = FileLayer::localName(place.entry());
+    if (!folder.isOpen()) {
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << outputFilePath << FileLayer::errorText(error);
+        observer.error(reader.name(index), outputFilePath, Result::ErrNo);
+        return Outcome::Failed;
+    }
+    if (!reader.entry(index).nameValid) {
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Entry name is not valid UTF-8:" << reader.name(index);
+        observer.error(reader.name(index), outputFilePath, Result::BadZipFile);
+        return Outcome::Failed;
+    }
+    if (reader.name(index).endsWith(QLatin1Char('/'))) {
+        // A folder entry has no data: it stands for its folder.
+        if (folder.makeChild(name, &error).isOpen())
+            return Outcome::Extracted;
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << outputFilePath << FileLayer::errorText(error);
+        observer.error(reader.name(index), outputFilePath, Result::ErrNo);
+        return Outcome::Failed;
+    }
+    return extractCurrentFile(reader, index, folder, name, outputFilePath, observer);
+}
+
+TkZipArchive::Outcome TkZipArchive::extractCurrentFile(ZipReader &reader, int index,
+                                                       const FileLayer::Folder &folder, const QByteArray &fileName,
+                                                       const QString &outputFilePath, ExtractObserver &observer)
 {
     const QString &name = reader.name(index);
     const ZipDirectory::Entry &entry = reader.entry(index);
@@ -605,23 +722,12 @@ TkZipArchive::Outcome TkZipArchive::extractCurrentFile(ZipReader &reader, int in
         return Outcome::Failed;
     };
 
-    if (!entry.nameValid) {
-        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Entry name is not valid UTF-8:" << name;
-        return failed(Result::BadZipFile);
-    }
-    if (name.endsWith(QLatin1Char('/'))) {
-        // A folder entry has no data: it stands for its folder.
-        if (!ZipPlatform::makeFolder(outputFilePath)) {
-            qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << outputFilePath;
-            return failed(Result::ErrNo);
-        }
-        return Outcome::Extracted;
-    }
     if (entry.overlapping) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Overlapping entry:" << name;
         return failed(Result::BadZipFile);
     }
-    ZipPlatform::ReplacingFile output(outputFilePath);
+    // A link at the name is replaced by the file, never written through.
+    FileLayer::OutputFile output(folder, fileName, FileLayer::OutputFile::Rules::Extraction);
     if (output.inspect() && output.existing() == reader.identity()) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Output is the archive itself:" << outputFilePath;
         return failed(Result::ParameterError);

@@ -12,6 +12,11 @@
 
 class TkZipFileInfo;
 class ZipWriter;
+namespace Extras {
+namespace FileLayer {
+class Folder;
+}
+} // namespace Extras
 
 /*!
     The QML type ZipArchive: one ZIP file named by `path`. It lists the
@@ -85,11 +90,13 @@ public:
     Q_INVOKABLE bool exists(const QString &fileName);
     // A new parentless snapshot of the entry, or null.
     Q_INVOKABLE TkZipFileInfo *fileInfo(const QString &fileName);
-    // Extracts one entry to the given file; its folder must exist.
+    // Extracts one entry to the given file; its folder must exist. The path
+    // may begin with a path variable.
     Q_INVOKABLE bool extractFile(const QString &fileName, const QString &outputFilePath);
-    // Extracts every entry below `outputPath`, creating it and the entries'
-    // folders. Entries whose names lead outside `outputPath` are skipped.
-    // False when any entry failed.
+    // Extracts every entry below `outputPath` (which may begin with a path
+    // variable), creating it and the entries' folders. Entries whose names
+    // lead outside `outputPath`, or through a symbolic link below it, are
+    // skipped. False when any entry failed.
     Q_INVOKABLE bool extractAll(const QString &outputPath);
 
     // Writing. zwOpen() replaces the file that must already exist at `path`
@@ -129,9 +136,14 @@ private:
 
     // The index of the entry, or -1.
     int locateFile(const QString &fileName, bool caseSensitive);
-    // Both run on the calling thread with a reader of that thread.
-    static Outcome extractCurrentFile(ZipReader &reader, int index, const QString &outputFilePath,
+    // These run on the calling thread with a reader of that thread. An
+    // entry goes to `name` in the open `folder`; `outputFilePath` names it
+    // in signals and messages.
+    static Outcome extractCurrentFile(ZipReader &reader, int index, const Extras::FileLayer::Folder &folder,
+                                      const QByteArray &name, const QString &outputFilePath,
                                       ExtractObserver &observer);
+    static Outcome extractToFile(ZipReader &reader, int index, const QString &outputFilePath,
+                                 ExtractObserver &observer);
     static Outcome extractEntries(ZipReader &reader, const QString &outputPath, ExtractObserver &observer);
     bool refuseNestedExtraction(const char *function) const;
     // Runs the entry at `index` of the archive's reader, or all entries

@@ -1,7 +1,7 @@
 #include "ZipDirectory.h"
 
 #include "ZipNames.h"
-#include "ZipPlatform.h"
+#include "FileLayer.h"
 
 #include <QByteArray>
 #include <QtEndian>
@@ -51,7 +51,7 @@ quint64 saturatingAdd(quint64 a, quint64 b)
 bool hasSignature(FILE *file, quint64 offset, quint32 signature)
 {
     char bytes[4];
-    return ZipPlatform::readAt(file, offset, bytes, 4) && u32(bytes) == signature;
+    return Extras::FileLayer::readAt(file, offset, bytes, 4) && u32(bytes) == signature;
 }
 
 // Applies a Zip64 extra field: each value that the fixed record marks as
@@ -135,7 +135,7 @@ public:
         m_at = 0;
         const qint64 wanted = qMin<quint64>(qMax<qint64>(count, PieceSize) - m_filled, m_end - m_next);
         m_buffer.resize(int(m_filled + wanted));
-        if (!ZipPlatform::readAt(m_file, m_next, m_buffer.data() + m_filled, wanted)) {
+        if (!Extras::FileLayer::readAt(m_file, m_next, m_buffer.data() + m_filled, wanted)) {
             m_failed = true;
             return false;
         }
@@ -221,7 +221,7 @@ ZipDirectory::Status ZipDirectory::readEnd(FILE *file, quint64 fileSize, quint64
     const qint64 tailSize = qint64(qMin<quint64>(fileSize, EndSearchSize));
     const quint64 tailStart = fileSize - quint64(tailSize);
     QByteArray tail(int(tailSize), Qt::Uninitialized);
-    if (!ZipPlatform::readAt(file, tailStart, tail.data(), tailSize))
+    if (!Extras::FileLayer::readAt(file, tailStart, tail.data(), tailSize))
         return Status::ReadError;
 
     // The last signature whose comment fits in the file.
@@ -246,7 +246,7 @@ ZipDirectory::Status ZipDirectory::readEnd(FILE *file, quint64 fileSize, quint64
     quint64 directoryEnd = endPosition;
     char locator[Zip64LocatorSize];
     if (endPosition >= quint64(Zip64LocatorSize)
-        && ZipPlatform::readAt(file, endPosition - Zip64LocatorSize, locator, Zip64LocatorSize)
+        && Extras::FileLayer::readAt(file, endPosition - Zip64LocatorSize, locator, Zip64LocatorSize)
         && u32(locator) == Zip64LocatorSignature) {
         // Usually right before the locator; the locator's own offset counts
         // from the start of the archive, which a prefix moves.
@@ -255,7 +255,7 @@ ZipDirectory::Status ZipDirectory::readEnd(FILE *file, quint64 fileSize, quint64
         for (quint64 candidate : candidates) {
             char record[Zip64EndSize];
             if (candidate > before || before - candidate < quint64(Zip64EndSize)
-                || !ZipPlatform::readAt(file, candidate, record, Zip64EndSize) || u32(record) != Zip64EndSignature)
+                || !Extras::FileLayer::readAt(file, candidate, record, Zip64EndSize) || u32(record) != Zip64EndSignature)
                 continue;
             disk = u32(record + 16);
             directoryDisk = u32(record + 20);

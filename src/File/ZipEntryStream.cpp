@@ -1,6 +1,6 @@
 #include "ZipEntryStream.h"
 
-#include "ZipPlatform.h"
+#include "FileLayer.h"
 
 #include <QByteArray>
 #include <QtEndian>
@@ -23,7 +23,7 @@ constexpr quint16 Deflated = 8;
 bool readData(FILE *file, quint64 offset, char *data, qint64 size, ZipError *error)
 {
     errno = 0;
-    if (ZipPlatform::readAt(file, offset, data, size))
+    if (Extras::FileLayer::readAt(file, offset, data, size))
         return true;
     if (errno != 0 && errno != EINTR)
         *error = {ZipError::ErrNo, qt_error_string(errno)};

@@ -7,7 +7,7 @@
 
 #include "ZipEntryStream.h"
 
-#include "ZipPlatform.h"
+#include "FileLayer.h"
 
 #include <QByteArray>
 #include <QtEndian>
@@ -124,7 +124,7 @@ zip_int64_t View::read(char *out, quint64 length)
         } else if (position < tailStart) {
             count = qMin(want, tailStart - position);
             errno = 0;
-            if (!ZipPlatform::readAt(file, dataStart + (position - headSize), out + done, qint64(count))) {
+            if (!Extras::FileLayer::readAt(file, dataStart + (position - headSize), out + done, qint64(count))) {
                 // The end of the file where data were promised is a short
                 // read, which libzip reports as the end of the entry's data.
                 zip_error_set(&error, errno != 0 ? ZIP_ER_READ : ZIP_ER_EOF, errno);

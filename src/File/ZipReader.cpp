@@ -27,7 +27,7 @@ std::unique_ptr<ZipReader> ZipReader::open(const QString &path, QString *reason,
     std::unique_ptr<ZipReader> reader(new ZipReader);
     reader->m_path = path;
     FileState found;
-    reader->m_file = ZipPlatform::openArchive(path, &found.identity, &found.size, reason);
+    reader->m_file = Extras::FileLayer::openStream(path, &found, reason);
     if (state)
         *state = found;
     if (unless && *unless == found) {
@@ -36,7 +36,7 @@ std::unique_ptr<ZipReader> ZipReader::open(const QString &path, QString *reason,
     }
     if (!reader->m_file)
         return nullptr;
-    reader->m_identity = found.identity;
+    reader->m_identity = found.id;
     const ZipDirectory::Status status = reader->m_directory.read(reader->m_file, found.size);
     if (status != ZipDirectory::Status::Ok) {
         *reason = directoryProblem(status);

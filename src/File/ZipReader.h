@@ -1,8 +1,8 @@
 #pragma once
 
+#include "FileLayer.h"
 #include "ZipDirectory.h"
 #include "ZipEntryStream.h"
-#include "ZipPlatform.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -27,16 +27,8 @@ public:
     // Data are read and written in blocks of this size.
     static constexpr int BufferSize = 256 * 1024;
 
-    // What a failed open met, to tell whether the same file is met again.
-    struct FileState {
-        ZipPlatform::FileIdentity identity;
-        quint64 size = 0;
-        bool operator==(const FileState &other) const
-        {
-            return identity == other.identity && size == other.size
-                && identity.modifiedNs == other.identity.modifiedNs;
-        }
-    };
+    // What an open met at the path, to tell whether the same file is met again.
+    using FileState = Extras::FileLayer::FileState;
 
     // Null, with the reason, when the file cannot be opened or is no
     // archive. `state` receives what was found at the path. With `unless`,
@@ -62,7 +54,7 @@ public:
     // time zone again.
     QDateTime lastModified(int index);
     // The archive file, to keep extraction from writing over it.
-    ZipPlatform::FileIdentity identity() const { return m_identity; }
+    Extras::FileLayer::FileId identity() const { return m_identity; }
 
     // The entry's data, or null with the reason.
     std::unique_ptr<ZipEntryStream> openEntry(int index, ZipError *error) const;
@@ -76,7 +68,7 @@ private:
     QString m_path;
     FILE *m_file = nullptr;
     ZipDirectory m_directory;
-    ZipPlatform::FileIdentity m_identity;
+    Extras::FileLayer::FileId m_identity;
     QByteArray m_buffer;
     quint32 m_convertedDos = 0;
     QDateTime m_converted;

@@ -4,7 +4,7 @@
 #include "ExifBlockReader.h"
 #include "ExifTagTable.h"
 #include "QExifValue_p.h"
-#include "ReadFile.h"
+#include "FileLayer.h"
 
 #include <QBuffer>
 #include <QDataStream>
@@ -209,7 +209,7 @@ private:
 class ReadFileSource : public ExifSource
 {
 public:
-    explicit ReadFileSource(ReadFile *file)
+    explicit ReadFileSource(FileLayer::InputFile *file)
         : m_file(file)
     {
     }
@@ -218,7 +218,7 @@ public:
     bool isOpen() const override { return m_file->isOpen(); }
 
 private:
-    ReadFile *m_file;
+    FileLayer::InputFile *m_file;
 };
 
 // The first read takes this much: the start of image, a JFIF segment and
@@ -325,7 +325,7 @@ bool QExifImageHeader::loadJpeg(const QString &fileName)
             return false;
         return loadJpeg(&file);
     }
-    ReadFile file(fileName);
+    FileLayer::InputFile file(fileName);
     if (!file.isOpen())
         return false;
     ReadFileSource source(&file);
