@@ -474,7 +474,9 @@ void tst_ExifHeader::exifSegment_isSoughtOnlyNearTheStart()
     QExifImageHeader header;
     QCOMPARE(header.loadJpeg(&device), found);
     QCOMPARE(header.contains(QExifImageHeader::Make), found);
-    QVERIFY2(device.reached() < 2 * QExifImageHeader::MaximumExifSegmentStart, qPrintable(QString::number(device.reached())));
+    // The scan stops near the bound instead of stepping through every segment.
+    QVERIFY2(device.reached() < 2 * QExifImageHeader::MaximumExifSegmentStart,
+             qPrintable(QString::number(device.reached())));
 }
 
 void tst_ExifHeader::missingFile_leavesTheTables()
