@@ -740,6 +740,10 @@ void tst_ZipArchive::failedEntry_leavesExistingFileUntouched_data()
     QTest::newRow("encrypted entry")
         << QJsonObject() << "mkdir -p src; printf secret > src/bad.txt; cd src; zip -q -P pw \"$ARCHIVE\" bad.txt"
         << int(TkZipArchive::Result::ParameterError) << 0;
+    // Refused before a byte is written: free space is checked first.
+    QTest::newRow("declared size past the free space")
+        << QJsonObject{{"entries", QJsonArray{payload}}, {"declares", QJsonArray{0, 1LL << 60}}} << ""
+        << int(TkZipArchive::Result::ErrNo) << 0;
     QTest::newRow("file size limit reached")
         << QJsonObject{{"entries", QJsonArray{repeated("bad.txt", 600000)}}} << "" << int(TkZipArchive::Result::ErrNo)
         << 100000;

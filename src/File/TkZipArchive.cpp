@@ -349,7 +349,7 @@ bool TkZipArchive::zrOpen()
     if (!reader) {
         if (!unchanged)
             qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to open:" << m_path << reason;
-        m_failedOpen = state.identity.valid;
+        m_failedOpen = state.id.valid;
         m_failedState = state;
         return false;
     }
@@ -660,7 +660,7 @@ TkZipArchive::Outcome TkZipArchive::extractEntries(ZipReader &reader, const QStr
         // The archive chooses these names: never let one leave the folder.
         // "a//x.txt" and "./a/x.txt" land where "a/x.txt" does.
         const QString clean = ZipNames::cleaned(name);
-        const QString output = dir.filePath(clean);
+        const QString output = dir.filePath(leavesFolder(name) ? name : clean);
         QByteArray last;
         const FileLayer::Folder *folder = skipsEntry(reader.entry(index), clean, output, extracted, observer)
             ? nullptr
@@ -747,14 +747,22 @@ TkZipArchive::Outcome TkZipArchive::extractCurrentFile(ZipReader &reader, int in
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << outputFilePath << output.errorString();
         return failed(Result::ErrNo);
     }
+    // The declared size must fit before the first byte is written: a small
+    // archive that honestly declares more than the disk holds would
+    // otherwise fill it. A pipe or device takes what it takes.
+    const quint64 declared = entry.record.uncompressedSize;
+    quint64 free = 0;
+    if (!output.writesInPlace() && folder.freeSpace(&free) && declared > free) {
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Not enough free space for:" << outputFilePath << declared << free;
+        return failed(Result::ErrNo);
+    }
 
     char *const buffer = reader.buffer();
     qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "Extracting:" << name << " to " << outputFilePath << "Buffer size:"
                            << ZipReader::BufferSize;
 
     // The declared size bounds what is written: data that inflate past it
-    // are refused at once, so a small archive cannot fill the disk.
-    const quint64 declared = entry.record.uncompressedSize;
+    // are refused at once.
     const double total = double(declared);
     quint64 written = 0;
     for (;;) {

@@ -153,6 +153,9 @@ public:
     // Every entry but "." and "..", unsorted; false when the folder could
     // not be read in full.
     bool entries(QVector<Entry> *entries) const;
+    // Bytes that an unprivileged writer can still put on the folder's file
+    // system; false when the file system does not tell.
+    bool freeSpace(quint64 *bytes) const;
     // The same, each entry handed to `visit` as it is read: its name (valid
     // during the call only) and what the read says it is.
     using Visitor = std::function<void(const char *name, int size, Kind kind)>;

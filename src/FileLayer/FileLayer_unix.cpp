@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <dirent.h>
+#include <sys/statvfs.h>
 
 // Open folders, file times and attributes on Unix.
 namespace Extras {
@@ -265,6 +266,15 @@ bool Folder::read(const Visitor &visit) const
             visit(name, int(std::strlen(name)), kindOfType(entry->d_type));
         }
     }
+}
+
+bool Folder::freeSpace(quint64 *bytes) const
+{
+    struct statvfs st;
+    if (m_handle < 0 || ::fstatvfs(m_handle, &st) != 0)
+        return false;
+    *bytes = quint64(st.f_bavail) * quint64(st.f_frsize);
+    return true;
 }
 
 bool Folder::entries(QVector<Entry> *entries) const
