@@ -3,6 +3,8 @@
 #include "FileUtility.h"
 #include "MaporaExtrasLogging.h"
 
+#include <QPointer>
+
 #include <cmath>
 #include <limits>
 
@@ -91,8 +93,11 @@ void TkExifInfo::setFilePath(const QString &path)
         return;
     m_file.setFile(path);
     loadExif(filePath());
+    // A handler of the first signal may destroy the object.
+    const QPointer<TkExifInfo> alive(this);
     emit filePathChanged();
-    emit exifChanged();
+    if (alive)
+        emit exifChanged();
 }
 
 void TkExifInfo::setUrl(const QUrl &url)
@@ -104,8 +109,10 @@ void TkExifInfo::setUrl(const QUrl &url)
     loadExif(Extras::FileUtility::resolvedPath(url, true));
     // Moves the file and the folder handed out, emits filePathChanged() and
     // permissionsChanged().
+    const QPointer<TkExifInfo> alive(this);
     TkFileInfo::setUrl(url);
-    emit exifChanged();
+    if (alive)
+        emit exifChanged();
 }
 
 void TkExifInfo::loadExif(const QString &path)
