@@ -5,6 +5,14 @@
 // timer ticks on the main thread, and prints the longest gap between ticks.
 //
 //   bench_ziparchive [--runs N] [--quiet-debug] [--out FOLDER]
+//   bench_ziparchive --hostile [--runs N] [--out FOLDER]
+//
+// --hostile instead lists two crafted archives (made below FOLDER, by
+// default /dev/shm) in a process of their own, against bsdtar -tf and
+// unzip -l, and prints time and peak memory of each: 1500 entries whose
+// central records carry 64 KiB extra fields of 16 383 empty sub-fields
+// (98 MB), and a sparse 2 GiB file whose end record claims a 2 GiB central
+// directory of zeros.
 //
 // The archive (about 200 MB, see make_bench_archive.py) is made once and
 // kept in ${XDG_CACHE_HOME:-~/.cache}/maporaextras-bench; the extractions go
@@ -31,6 +39,8 @@
 #include <QLoggingCategory>
 #include <QProcess>
 #include <QStandardPaths>
+
+#include <QtEndian>
 
 #include <algorithm>
 #include <cstdio>
@@ -76,6 +86,135 @@ bool runTool(const QString &program, const QStringList &arguments)
     return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
+template<typename T>
+void put(QByteArray &bytes, T value)
+{
+    char raw[sizeof(T)];
+    qToLittleEndian(value, raw);
+    bytes.append(raw, sizeof(T));
+}
+
+// 1500 empty stored entries whose central records each carry an extra
+// field of 16 383 empty sub-fields.
+bool writeExtraFieldArchive(const QString &path)
+{
+    constexpr int Count = 1500;
+    const QByteArray extra = QByteArray("\xfe\xca\x00\x00", 4).repeated(16383);
+    QByteArray local;
+    QVector<quint32> offsets;
+    for (int i = 0; i < Count; ++i) {
+        offsets.append(quint32(local.size()));
+        put<quint32>(local, 0x04034b50);
+        for (quint16 v : {20, 0, 0, 0, 0x5021})
+            put<quint16>(local, v);
+        for (quint32 v : {0u, 0u, 0u})
+            put<quint32>(local, v);
+        put<quint16>(local, 6);
+        put<quint16>(local, 0);
+        local += QByteArray::number(100000 + i);
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(local) != local.size())
+        return false;
+    for (int i = 0; i < Count; ++i) {
+        QByteArray central;
+        put<quint32>(central, 0x02014b50);
+        for (quint16 v : {0x031e, 20, 0, 0, 0, 0x5021})
+            put<quint16>(central, v);
+        for (quint32 v : {0u, 0u, 0u})
+            put<quint32>(central, v);
+        for (quint16 v : {quint16(6), quint16(extra.size()), quint16(0), quint16(0), quint16(0)})
+            put<quint16>(central, v);
+        put<quint32>(central, 0100644u << 16);
+        put<quint32>(central, offsets.at(i));
+        central += QByteArray::number(100000 + i) + extra;
+        if (file.write(central) != central.size())
+            return false;
+    }
+    QByteArray end;
+    put<quint32>(end, 0x06054b50);
+    for (quint16 v : {0, 0, Count, Count})
+        put<quint16>(end, v);
+    put<quint32>(end, quint32(file.pos() - local.size()));
+    put<quint32>(end, quint32(local.size()));
+    put<quint16>(end, 0);
+    return file.write(end) == end.size() && file.flush();
+}
+
+// 2 GiB of zeros (a hole) and an end record that calls them the directory
+// of one entry.
+bool writeZeroDirectoryArchive(const QString &path)
+{
+    const quint32 size = 0x7fff0000u;
+    QByteArray end;
+    put<quint32>(end, 0x06054b50);
+    for (quint16 v : {0, 0, 1, 1})
+        put<quint16>(end, v);
+    put<quint32>(end, size);
+    put<quint32>(end, 0);
+    put<quint16>(end, 0);
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.resize(size) && file.seek(size) && file.write(end) == end.size();
+}
+
+// Runs a program to its end under GNU time, its output discarded: wall
+// seconds and peak resident memory in MB, or a negative time on failure.
+// time forks the program from a small process of its own, so the peak is
+// the program's and not inherited from this one.
+QPair<double, double> measureProcess(const QStringList &command, const QString &report)
+{
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(QStringLiteral("/usr/bin/time"),
+                  QStringList{QStringLiteral("-f"), QStringLiteral("%e %M"), QStringLiteral("-o"), report} + command);
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit)
+        return {-1, 0};
+    QFile file(report);
+    if (!file.open(QIODevice::ReadOnly))
+        return {-1, 0};
+    // A failed command adds a line in front of the figures.
+    const QList<QByteArray> fields = file.readAll().trimmed().split('\n').last().split(' ');
+    if (fields.size() != 2)
+        return {-1, 0};
+    return {fields.at(0).toDouble(), fields.at(1).toDouble() / 1024.0};
+}
+
+int hostileArchives(const QStringList &args, const QString &self)
+{
+    const int runs = countOption(args, QStringLiteral("--runs"), 5);
+    const QString folder = optionValue(args, QStringLiteral("--out"), QStringLiteral("/dev/shm"))
+        + QStringLiteral("/maporaextras-bench-hostile");
+    QDir().mkpath(folder);
+    const QString extra = folder + QStringLiteral("/extra-fields.zip");
+    const QString zeros = folder + QStringLiteral("/zero-directory.zip");
+    if (!writeExtraFieldArchive(extra) || !writeZeroDirectoryArchive(zeros)) {
+        std::fprintf(stderr, "could not write the archives below %s\n", qPrintable(folder));
+        return 1;
+    }
+    std::printf("%d runs each, whole processes; median seconds, peak resident MB\n", runs);
+    std::printf("%-22s %-34s %10s %10s\n", "archive", "command", "median s", "peak MB");
+    for (const QString &archive : {extra, zeros}) {
+        const QList<QStringList> commands{{self, QStringLiteral("--list"), archive},
+                                          {QStringLiteral("bsdtar"), QStringLiteral("-tf"), archive},
+                                          {QStringLiteral("unzip"), QStringLiteral("-l"), archive}};
+        for (const QStringList &command : commands) {
+            QVector<double> seconds;
+            double peak = 0;
+            for (int round = 0; round < runs; ++round) {
+                const QPair<double, double> result = measureProcess(command, folder + QStringLiteral("/time.txt"));
+                seconds.append(result.first);
+                peak = qMax(peak, result.second);
+            }
+            const QString shown = command.first() == self ? QStringLiteral("ZipArchive.fileNames") : command.mid(0, 2).join(' ');
+            std::printf("%-22s %-34s %10.3f %10.1f\n", qPrintable(QFileInfo(archive).fileName()), qPrintable(shown),
+                        median(seconds), peak);
+        }
+    }
+    QDir(folder).removeRecursively();
+    return 0;
+}
+
 struct Tool {
     QString name;
     std::function<bool(const QString &archive, const QString &out)> extract;
@@ -88,6 +227,15 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
+    if (args.size() == 3 && args.at(1) == QLatin1String("--list")) {
+        QLoggingCategory::setFilterRules(QStringLiteral("Quil.*=false"));
+        TkZipArchive zip;
+        zip.setPath(args.at(2));
+        std::printf("%d entries\n", int(zip.fileNames().size()));
+        return 0;
+    }
+    if (args.contains(QStringLiteral("--hostile")))
+        return hostileArchives(args, app.applicationFilePath());
     const int runs = countOption(args, QStringLiteral("--runs"), 5);
     const bool quietDebug = args.contains(QStringLiteral("--quiet-debug"));
 

@@ -26,6 +26,21 @@ make <<JSON
   {"name": "..\\\\back.txt", "text": "b"}, {"name": ":res/r.txt", "text": "r"}, {"name": "..ok/x..y", "text": "ok"}]}
 JSON
 
+# Names as DOS, Windows and Unix tools write them: a NUL, control bytes, a
+# WinZip Unicode path field, a name flagged UTF-8 that is not, Unix modes.
+make <<JSON
+{"path": "$corpus/hosts.zip", "entries": [
+  {"raw_name": "74650074", "text": "nul"}, {"raw_name": "6101021f7f", "text": "control"},
+  {"raw_name": "845c812e747874", "unicode_path": "\u00e4\\\\\u00fc.txt", "create_system": 0, "text": "winzip"},
+  {"raw_name": "6261ff2e747874", "flag_bits": 2048, "text": "bad utf-8"},
+  {"name": "run.sh", "text": "#!/bin/sh", "create_system": 3, "external_attr": 2414673920}]}
+JSON
+# Written as to a pipe: data descriptors after stored, deflated and bzip2 data.
+make <<JSON
+{"path": "$corpus/stream.zip", "stream": true, "entries": [
+  {"name": "s.txt", "text": "stored", "method": "stored"}, {"name": "d.txt", "repeat": ["d", 900]},
+  {"name": "b.txt", "repeat": ["b", 300], "method": "bzip2"}]}
+JSON
 make <<JSON
 {"path": "$corpus/empty.zip", "entries": []}
 JSON

@@ -66,9 +66,10 @@ QString urlPath(const QObject *object, const QUrl &url)
 {
     const QUrl meant = documentUrl(object, url);
     const QString written = variablePathResolvedByQml(object, meant);
-    if (!written.isEmpty())
-        return Extras::FileUtility::resolvedPath(written, true);
-    return Extras::FileUtility::resolvedPath(meant, true);
+    bool resolved = false;
+    const QString path = written.isEmpty() ? Extras::FileUtility::resolvedPath(meant, true, &resolved)
+                                           : Extras::FileUtility::resolvedPath(written, true, &resolved);
+    return resolved ? path : QString();
 }
 
 } // namespace QmlValues

@@ -35,7 +35,8 @@ QUrl documentUrl(const QObject *object, const QUrl &url);
 // The local (or resource) path that `url`, given to a url property of
 // `object`, names: documentUrl() first, then path variables resolved, also
 // in a text that Qt 5's engine has already resolved against the document
-// ("<document folder>/$HOME/x").
+// ("<document folder>/$HOME/x"). An empty text when the leading variable
+// does not resolve: such a URL names nothing.
 QString urlPath(const QObject *object, const QUrl &url);
 
 } // namespace QmlValues

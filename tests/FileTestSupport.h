@@ -11,9 +11,13 @@
 #include <QStringList>
 #include <QtTest>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 // Lowers the file size limit of the process while it lives, so a write
@@ -40,6 +44,47 @@ private:
     rlimit m_saved {};
     void (*m_handler)(int) = nullptr;
     bool m_active = false;
+};
+
+// Tells whether anybody opened the named pipes at `paths` for reading
+// while it lived. A reader that waits for a writer would block: the watch
+// is that writer, so the reader goes on, and the watch says it was needed.
+class PipeReaderWatch
+{
+public:
+    explicit PipeReaderWatch(const QStringList &paths)
+    {
+        for (const QString &path : paths)
+            m_paths.append(QFile::encodeName(path));
+        m_thread = std::thread([this] {
+            while (!m_done) {
+                for (const QByteArray &path : qAsConst(m_paths)) {
+                    const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                    if (fd >= 0) {
+                        m_opened = true;
+                        ::close(fd);
+                    }
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+    }
+    ~PipeReaderWatch() { stop(); }
+
+    // Ends the watch; true when a reader had a pipe open.
+    bool stop()
+    {
+        m_done = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_opened;
+    }
+
+private:
+    QList<QByteArray> m_paths;
+    std::atomic<bool> m_done{false};
+    std::atomic<bool> m_opened{false};
+    std::thread m_thread;
 };
 
 // What lies at `path` itself (a final symbolic link is not followed):

@@ -104,6 +104,8 @@ private slots:
     void duplicateTag_keepsTheLaterValue();
     void exifSegment_isTheFirstApp1_data();
     void exifSegment_isTheFirstApp1();
+    void exifSegment_isSoughtOnlyNearTheStart_data();
+    void exifSegment_isSoughtOnlyNearTheStart();
     void missingFile_leavesTheTables();
     void folderAsFile_leavesTheTables();
     void exifAfterLargeSegments_isFoundInAFile();
@@ -146,6 +148,18 @@ void tst_ExifHeader::entries_readInEitherByteOrder_data()
         row("ascii of count 5 out of line", b.ascii(0x010F, "abcd"), QExifValue(QStringLiteral("abcd")));
         row("ascii of count 0", b.raw(0x010F, 2, 0, QByteArray()), QExifValue(QString()));
         row("ascii as latin-1", b.ascii(0x010F, "caf\xe9!"), QExifValue(QStringLiteral("caf\u00e9!")));
+        // The text ends at the first zero byte or with the count; it counts one terminator.
+        row("ascii inline without terminator", b.raw(0x010F, 2, 2, "HT"), QExifValue(QStringLiteral("HT")));
+        row("ascii of count 4 without terminator", b.raw(0x010F, 2, 4, "abcd"), QExifValue(QStringLiteral("abcd")));
+        row("ascii out of line without terminator", b.raw(0x010F, 2, 21, "EASTMAN KODAK COMPANY"),
+            QExifValue(QStringLiteral("EASTMAN KODAK COMPANY")));
+        row("date without terminator", b.raw(0x0132, 2, 19, "2005:08:13 09:47:23"),
+            QExifValue(QDateTime(QDate(2005, 8, 13), QTime(9, 47, 23))));
+        row("ascii padded with zeros", b.raw(0x0110, 2, 10, QByteArray("DSC-D700\0\0", 10)),
+            QExifValue(QStringLiteral("DSC-D700")));
+        row("ascii of zeros only", b.raw(0x010E, 2, 20, QByteArray(20, '\0')), QExifValue(QString()));
+        row("ascii with a zero inside", b.raw(0x010F, 2, 8, QByteArray("ab\0cdef\0", 8)),
+            QExifValue(QStringLiteral("ab")));
         row("bytes inline", b.raw(0x0001, 1, 3, "\x01\x02\xff"), QExifValue(QVector<quint8>{1, 2, 255}));
         row("bytes out of line", b.raw(0x0001, 1, 5, "\x01\x02\x03\x04\x05"),
             QExifValue(QVector<quint8>{1, 2, 3, 4, 5}));
@@ -171,6 +185,13 @@ void tst_ExifHeader::entries_readInEitherByteOrder()
     QCOMPARE(header.blockByteOrder(), order);
     const QExifValue value = header.value(QExifImageHeader::ImageTagNumber(entry.tag));
     QVERIFY2(sameContent(value, expected), qPrintable(describe(value)));
+    QCOMPARE(value.toDateTime(), expected.toDateTime());
+
+    // Written again, the value reads back the same.
+    QExifImageHeader back;
+    QVERIFY(readBlock(back, writeBlock(header)));
+    const QExifValue again = back.value(QExifImageHeader::ImageTagNumber(entry.tag));
+    QVERIFY2(sameContent(again, expected), qPrintable(describe(again)));
 }
 
 void tst_ExifHeader::reading_staysInsideTheBlock_data()
@@ -357,6 +378,12 @@ void tst_ExifHeader::exifSegment_isTheFirstApp1_data()
                                                       << false;
     QTest::newRow("segment length past the end") << J::jpeg({QByteArray("\xFF\xE0\xFF\xFF", 4)}, QByteArray())
                                                  << false;
+    // Only the segments in front of the image data are looked at.
+    const QByteArray sos = J::segment(0xDA, QByteArray("\x01\x01\x00\x00\x3F\x00", 6));
+    QTest::newRow("start of scan before exif") << J::jpeg({jfif, dqt, sos, exif}) << false;
+    QTest::newRow("a byte that begins no marker") << J::jpeg({jfif, QByteArray("\x00\xE0\x00\x02", 4), exif})
+                                                  << false;
+    QTest::newRow("fill bytes before a marker") << J::jpeg({jfif, QByteArray(3, '\xFF') + exif}) << true;
 }
 
 void tst_ExifHeader::exifSegment_isTheFirstApp1()
@@ -366,6 +393,90 @@ void tst_ExifHeader::exifSegment_isTheFirstApp1()
     QExifImageHeader header;
     QCOMPARE(loadJpeg(header, jpeg), found);
     QCOMPARE(header.value(QExifImageHeader::Make).toString(), found ? QStringLiteral("Maker") : QString());
+}
+
+namespace {
+
+// A JPEG stream of full-size APP2 segments followed by an EXIF segment,
+// made up as it is read: gigabytes of segments without the memory. It
+// remembers how far into the stream anything was read.
+class ChainedSegmentsDevice : public QIODevice
+{
+public:
+    static const qint64 segmentSize = 2 + 0xFFFF;
+
+    ChainedSegmentsDevice(qint64 segments, const QByteArray &exif)
+        : m_exifAt(2 + segments * segmentSize)
+        , m_exif(exif)
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    qint64 size() const override { return m_exifAt + m_exif.size(); }
+    qint64 reached() const { return m_reached; }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        const qint64 at = pos();
+        const qint64 count = qBound<qint64>(0, size() - at, maxSize);
+        for (qint64 i = 0; i < count; ++i)
+            data[i] = byteAt(at + i);
+        m_reached = qMax(m_reached, at + count);
+        return count;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    char byteAt(qint64 at) const
+    {
+        if (at < 2)
+            return at == 0 ? '\xFF' : '\xD8';
+        if (at >= m_exifAt)
+            return m_exif.at(int(at - m_exifAt));
+        switch ((at - 2) % segmentSize) {
+        case 0:
+            return '\xFF';
+        case 1:
+            return '\xE2';
+        case 2:
+        case 3:
+            return '\xFF'; // the largest length
+        default:
+            return 0;
+        }
+    }
+
+    qint64 m_exifAt;
+    QByteArray m_exif;
+    qint64 m_reached = 0;
+};
+
+} // namespace
+
+void tst_ExifHeader::exifSegment_isSoughtOnlyNearTheStart_data()
+{
+    QTest::addColumn<qint64>("segments");
+    QTest::addColumn<bool>("found");
+
+    // Each segment takes 65 537 bytes; the bound admits 15 of them.
+    QTest::newRow("15 full segments before exif") << qint64(15) << true;
+    QTest::newRow("16 full segments before exif") << qint64(16) << false;
+    QTest::newRow("10 GiB of segments before exif") << qint64(163838) << false;
+}
+
+void tst_ExifHeader::exifSegment_isSoughtOnlyNearTheStart()
+{
+    QFETCH(qint64, segments);
+    QFETCH(bool, found);
+
+    TiffBlockBuilder b;
+    ChainedSegmentsDevice device(segments, TiffBlockBuilder::exifSegment(blockWith({b.ascii(0x010F, "Maker")})));
+    QExifImageHeader header;
+    QCOMPARE(header.loadJpeg(&device), found);
+    QCOMPARE(header.contains(QExifImageHeader::Make), found);
+    // The scan stops near the bound instead of stepping through every segment.
+    QVERIFY2(device.reached() < 2 * QExifImageHeader::MaximumExifSegmentStart,
+             qPrintable(QString::number(device.reached())));
 }
 
 void tst_ExifHeader::missingFile_leavesTheTables()

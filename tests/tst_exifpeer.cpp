@@ -98,10 +98,17 @@ QStringList compareTable(const QString &directory, const QExifImageHeader &heade
                 problems << where + QStringLiteral("expected a null value, got ") + describe(value);
             continue;
         }
-        const int count = type == QExifValue::Ascii && entry.count == 0 ? 1 : int(entry.count);
+        int count = int(entry.count);
         QByteArray raw = entry.raw;
-        if (type == QExifValue::Ascii)
-            raw = raw.left(qMax(0, int(entry.count) - 1)); // the text without its last byte
+        if (type == QExifValue::Ascii) {
+            // exiftool's text: the count bytes up to the first zero byte, or
+            // all of them; the value counts it with one terminator.
+            raw = raw.left(count);
+            const int zero = raw.indexOf('\0');
+            if (zero >= 0)
+                raw.truncate(zero);
+            count = raw.size() + 1;
+        }
         if (value.type() != type || value.count() != count)
             problems << where + describe(value);
         else if (!offsetsOnly.contains(it.key()) && fileBytes(value, dump.bigEndian) != raw)

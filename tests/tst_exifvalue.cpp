@@ -51,6 +51,10 @@ void tst_ExifValue::text_isAsciiCountingItsTerminator()
     QVERIFY(!value.toDateTime().isValid());
     QCOMPARE(value.characterCode(), QExifValue::CodeNone);
     QCOMPARE(QExifValue(QString()).count(), 1);
+    // Written, a text ends at its first zero: the value holds what reads back.
+    const QExifValue cut(QString::fromLatin1("ab\0cd", 5));
+    QCOMPARE(cut.toString(), QStringLiteral("ab"));
+    QCOMPARE(cut.count(), 3);
 }
 
 void tst_ExifValue::dateTime_roundTripsOnlyInTheExifForm()

@@ -1,19 +1,20 @@
 #include "FileTestSupport.h"
 #include "MessageCapture.h"
+#include "TkExifInfo.h"
 #include "TkFileFolder.h"
 #include "TkFileInfo.h"
 #include "TkSettings.h"
 
+#include <QDirIterator>
 #include <QFile>
 #include <QGuiApplication>
 #include <QQmlEngine>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <atomic>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 // Folder operations on trees QML cannot build: symbolic links and their
@@ -42,9 +43,21 @@ private slots:
     void copyTree_copiesWhatItCanAndReportsTheRest();
     void copyMissingSource_namesAbsolutePath();
     void createdObjects_belongToTheGarbageCollector();
+    void removal_neverReachesPastTheNamedFolder_data();
+    void removal_neverReachesPastTheNamedFolder();
+    void copy_neverWritesThroughLinksNorPastTheTarget_data();
+    void copy_neverWritesThroughLinksNorPastTheTarget();
+    void write_neverFollowsLinksBelowTheFolder_data();
+    void write_neverFollowsLinksBelowTheFolder();
+    void read_takesRegularFilesOnlyWithoutWaiting_data();
+    void read_takesRegularFilesOnlyWithoutWaiting();
 
 private:
     void touch(const QString &relative);
+    void link(const QString &target, const QString &relative);
+    void makeLinkedTree();
+    // Runs `run` in the folder m_dir/cwd, which holds victim/v.txt.
+    bool inWorkingFolder(const std::function<bool()> &run);
     void makeAwkwardTree();
     QScopedPointer<QTemporaryDir> m_dir;
     QList<QByteArray> m_rawNames;
@@ -71,6 +84,22 @@ void tst_FileFolder::touch(const QString &relative)
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("x");
+}
+
+void tst_FileFolder::link(const QString &target, const QString &relative)
+{
+    QVERIFY(QFile::link(target, m_dir->filePath(relative)));
+}
+
+bool tst_FileFolder::inWorkingFolder(const std::function<bool()> &run)
+{
+    touch(QStringLiteral("cwd/victim/v.txt"));
+    const QString previous = QDir::currentPath();
+    if (!QDir::setCurrent(m_dir->filePath(QStringLiteral("cwd"))))
+        return false;
+    const bool result = run();
+    QDir::setCurrent(previous);
+    return result;
 }
 
 void tst_FileFolder::recursiveListing_symlinkCycleTerminates()
@@ -102,9 +131,10 @@ void tst_FileFolder::recursiveListing_followsLinksToOtherFolders()
 namespace {
 
 // What a listing gave when every folder was read with QDir::entryList and
-// every entry looked at with QFileInfo, the slow way the listing must agree with.
+// every entry looked at with QFileInfo, the slow way the listing must agree
+// with. A walk enters each folder once: `entered` holds their canonical paths.
 void referenceNames(QStringList &out, const QDir &dir, const QStringList &patterns, const QString &prefix,
-                    bool subFolders, bool wantFiles, QStringList &walking)
+                    bool subFolders, bool wantFiles, QStringList &entered)
 {
     QDir::Filters filters = QDir::Dirs | QDir::NoDotAndDotDot;
     if (wantFiles)
@@ -120,10 +150,9 @@ void referenceNames(QStringList &out, const QDir &dir, const QStringList &patter
         if (!wantFiles)
             out.append(name);
         const QString canonical = info.canonicalFilePath();
-        if (subFolders && !walking.contains(canonical)) {
-            walking.append(canonical);
-            referenceNames(out, QDir(info.filePath()), patterns, name, subFolders, wantFiles, walking);
-            walking.removeLast();
+        if (subFolders && !entered.contains(canonical)) {
+            entered.append(canonical);
+            referenceNames(out, QDir(info.filePath()), patterns, name, subFolders, wantFiles, entered);
         }
     }
 }
@@ -177,8 +206,8 @@ void tst_FileFolder::listing_agreesWithQDirOnEveryKindOfEntry()
     for (const bool subFolders : {false, true}) {
         for (const bool wantFiles : {false, true}) {
             QStringList expected;
-            QStringList walking{QFileInfo(m_dir->path()).canonicalFilePath()};
-            referenceNames(expected, QDir(m_dir->path()), patterns, QString(), subFolders, wantFiles, walking);
+            QStringList entered{QFileInfo(m_dir->path()).canonicalFilePath()};
+            referenceNames(expected, QDir(m_dir->path()), patterns, QString(), subFolders, wantFiles, entered);
             const QStringList actual = wantFiles ? folder.fileNames(filter, subFolders)
                                                  : folder.folderNames(filter, subFolders);
             QVERIFY2(actual == expected, qPrintable(QStringLiteral("subFolders %1, files %2:\n%3\nexpected\n%4")
@@ -430,23 +459,7 @@ void tst_FileFolder::copyTree_copiesWhatItCanAndReportsTheRest()
         result = run.exitCode == kProbeTrue;
         QVERIFY2(run.output.contains(message), qPrintable(run.output));
     } else {
-        // A pipe opened for reading would block the copy until a writer
-        // comes: the watcher is that writer, and tells that it was needed.
-        std::atomic<bool> done{false};
-        std::atomic<bool> pipeOpenedForReading{false};
-        std::thread watcher;
-        if (kind == QLatin1String("pipe")) {
-            watcher = std::thread([&] {
-                while (!done) {
-                    const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK);
-                    if (fd >= 0) {
-                        pipeOpenedForReading = true;
-                        ::close(fd);
-                    }
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                }
-            });
-        }
+        PipeReaderWatch watch(kind == QLatin1String("pipe") ? QStringList{pipe} : QStringList());
         TkFileFolder folder(m_dir->path(), nullptr);
         MessageCapture capture;
         {
@@ -455,10 +468,7 @@ void tst_FileFolder::copyTree_copiesWhatItCanAndReportsTheRest()
             FileSizeLimit limit{source == QLatin1String("/") ? 1 : RLIM_INFINITY};
             result = folder.copyFile(source, m_dir->filePath(target));
         }
-        done = true;
-        if (watcher.joinable())
-            watcher.join();
-        QVERIFY2(!pipeOpenedForReading, "the copy opened a named pipe for reading");
+        QVERIFY2(!watch.stop(), "the copy opened a named pipe for reading");
         if (!message.isEmpty())
             QVERIFY2(capture.contains(QtMsgType(level), message), qPrintable(capture.texts().join('\n')));
     }
@@ -491,9 +501,284 @@ void tst_FileFolder::createdObjects_belongToTheGarbageCollector()
     QCOMPARE(info->filePath(), m_dir->filePath(QStringLiteral("a.txt")));
 }
 
-// The probe "copy <folder> <name> <target>" copies as another user.
+// What each family of operations does with links, pipes and paths that
+// name no folder. makeLinkedTree() gives every row outside/ (o.txt,
+// .hidden, sub/s.txt), which no row may change, root/ (keep.txt, file.txt,
+// src/sub/evil.txt, raw/ with a name that is not UTF-8) with the links
+// toOutside -> outside, toFile -> file.txt, dangling -> nowhere, dag/{a,b}
+// -> levels/l1, whose levels each hold two links to the next one, and
+// beside root alias -> outside and dst/sub -> outside. "$MAPORA_TEST_UNSET"
+// is a variable set nowhere; such rows and those with an empty path run in
+// the folder cwd/, which holds victim/v.txt.
+namespace {
+
+const QStringList outsideKept{"outside/o.txt=file", "outside/.hidden=file", "outside/sub/s.txt=file"};
+const QByteArray rawName("bad\xff.txt");
+
+int filesBelow(const QString &path)
+{
+    int count = 0;
+    for (QDirIterator it(path, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext(); it.next())
+        ++count;
+    return count;
+}
+
+// A path of the tree, or the text as it is when it is empty or a variable.
+QString treePath(const QTemporaryDir &dir, QString path)
+{
+    path.replace(QStringLiteral("<tree>"), dir.path());
+    return path.isEmpty() || path.startsWith(QLatin1Char('$')) || path.startsWith(QLatin1Char('/')) ? path
+                                                                                                   : dir.filePath(path);
+}
+
+} // namespace
+
+void tst_FileFolder::makeLinkedTree()
+{
+    for (const char *file : {"outside/o.txt", "outside/.hidden", "outside/sub/s.txt", "root/keep.txt", "root/file.txt",
+                             "root/src/sub/evil.txt", "root/raw/after.txt", "levels/l8/leaf.txt"})
+        touch(QString::fromLatin1(file));
+    link(m_dir->filePath(QStringLiteral("outside")), QStringLiteral("root/toOutside"));
+    link(m_dir->filePath(QStringLiteral("root/file.txt")), QStringLiteral("root/toFile"));
+    link(m_dir->filePath(QStringLiteral("nowhere")), QStringLiteral("root/dangling"));
+    link(m_dir->filePath(QStringLiteral("outside")), QStringLiteral("alias"));
+    QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("dst"))));
+    link(QStringLiteral("../outside"), QStringLiteral("dst/sub"));
+    QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("root/dag"))));
+    for (int level = 0; level < 8; ++level) {
+        const QString here = level ? QStringLiteral("levels/l%1/").arg(level) : QStringLiteral("root/dag/");
+        const QString next = m_dir->filePath(QStringLiteral("levels/l%1").arg(level + 1));
+        QVERIFY(QDir().mkpath(m_dir->filePath(here)));
+        link(next, here + QStringLiteral("a"));
+        link(next, here + QStringLiteral("b"));
+    }
+    const QByteArray raw = QFile::encodeName(m_dir->filePath(QStringLiteral("root/raw/"))) + rawName;
+    const int fd = ::open(raw.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    QVERIFY(fd >= 0 && ::write(fd, "r", 1) == 1 && ::close(fd) == 0);
+    m_rawNames << "root/raw/" + rawName << "raw-copy/" + rawName;
+}
+
+void tst_FileFolder::removal_neverReachesPastTheNamedFolder_data()
+{
+    QTest::addColumn<QString>("folder");    // of the tree, a variable or empty
+    QTest::addColumn<QString>("name");      // empty: removeFolder() of the folder itself
+    QTest::addColumn<bool>("expected");
+    QTest::addColumn<QStringList>("after");
+
+    QTest::newRow("own path a link to a folder: the link goes")
+        << "alias" << "" << true << (outsideKept + QStringList{"alias=missing"});
+    QTest::newRow("a file is no folder") << "root" << "file.txt" << false << QStringList{"root/file.txt=file"};
+    QTest::newRow("a link to a file is no folder")
+        << "root" << "toFile" << false << QStringList{"root/toFile=link", "root/file.txt=file"};
+    QTest::newRow("a dangling link is no folder") << "root" << "dangling" << false << QStringList{"root/dangling=link"};
+    QTest::newRow("a link on the way is not followed") << "root" << "toOutside/sub" << false << outsideKept;
+    QTest::newRow("an unresolved variable names no folder")
+        << "$MAPORA_TEST_UNSET" << "victim" << false << QStringList{"cwd/victim/v.txt=file"};
+    QTest::newRow("an empty path names no folder") << "" << "" << false << QStringList{"cwd/victim/v.txt=file"};
+    QTest::newRow("a removal that cannot finish changes no permissions")
+        << "root" << "src" << false << (outsideKept + QStringList{"root/src/locked/l=link"});
+}
+
+void tst_FileFolder::removal_neverReachesPastTheNamedFolder()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, name);
+    QFETCH(bool, expected);
+    QFETCH(QStringList, after);
+    makeLinkedTree();
+    const QString path = treePath(*m_dir, folder);
+    bool result = !expected;
+    if (QByteArray(QTest::currentDataTag()).contains("permissions")) {
+        // Another user may not change src/locked, which holds a link to
+        // that user's file outside: QDir retried with setPermissions on
+        // the link, which follows it. Root could remove anything.
+        const QByteArray outsideFile = QFile::encodeName(m_dir->filePath(QStringLiteral("outside/o.txt")));
+        const QByteArray locked = QFile::encodeName(m_dir->filePath(QStringLiteral("root/src/locked")));
+        QVERIFY(QDir().mkpath(QFile::decodeName(locked)));
+        link(QFile::decodeName(outsideFile), QStringLiteral("root/src/locked/l"));
+        if (::geteuid() != 0)
+            QSKIP("only root can hand the tree to the user who runs the removal");
+        QCOMPARE(QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-hR"), QString::number(kProbeUid),
+                                                             m_dir->path()}), 0);
+        QCOMPARE(::chmod(outsideFile.constData(), 0400), 0);
+        QCOMPARE(::chmod(locked.constData(), 0555), 0);
+        const ProbeRun run = runProbeAsOtherUser({QStringLiteral("remove"), path, name});
+        ::chmod(locked.constData(), 0755);
+        if (!run.skipReason.isEmpty())
+            QSKIP(qPrintable(run.skipReason));
+        QVERIFY2(run.exitCode == kProbeTrue || run.exitCode == kProbeFalse, qPrintable(run.output));
+        result = run.exitCode == kProbeTrue;
+        struct stat st {};
+        QCOMPARE(::stat(outsideFile.constData(), &st), 0);
+        QCOMPARE(QString::number(st.st_mode & 07777, 8), QStringLiteral("400"));
+    } else {
+        QVERIFY(inWorkingFolder([&] {
+            TkFileFolder object(path, nullptr);
+            result = name.isEmpty() ? object.removeFolder() : object.removeFolder(name, true);
+            return true;
+        }));
+    }
+    QCOMPARE(result, expected);
+    const QString wrong = unexpectedEntries(m_dir->path(), after);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+}
+
+void tst_FileFolder::copy_neverWritesThroughLinksNorPastTheTarget_data()
+{
+    QTest::addColumn<QString>("source");    // in root
+    QTest::addColumn<QString>("target");    // of the tree, a variable or empty
+    QTest::addColumn<bool>("expected");
+    QTest::addColumn<int>("files");         // below the target afterwards, -1: not counted
+    QTest::addColumn<QStringList>("after");
+
+    QTest::newRow("a link in the target is not followed")
+        << "src" << "dst" << false << -1 << (outsideKept + QStringList{"outside/evil.txt=missing", "dst/sub=link"});
+    QTest::newRow("an empty target is refused") << "src" << "" << false << -1 << QStringList{"cwd/sub=missing"};
+    QTest::newRow("an unresolved variable names no target")
+        << "file.txt" << "$MAPORA_TEST_UNSET/<tree>/copied.txt" << false << -1 << QStringList{"copied.txt=missing"};
+    QTest::newRow("a folder reached twice is copied once")
+        << "dag" << "dag-copy" << true << 1 << QStringList{"dag-copy/a/a/a/a/a/a/a/a/leaf.txt=file"};
+    QTest::newRow("names that are not UTF-8 are copied by their bytes")
+        << "raw" << "raw-copy" << true << -1 << QStringList{"raw-copy/after.txt=file"};
+}
+
+void tst_FileFolder::copy_neverWritesThroughLinksNorPastTheTarget()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, target);
+    QFETCH(bool, expected);
+    QFETCH(int, files);
+    QFETCH(QStringList, after);
+    makeLinkedTree();
+    bool result = !expected;
+    QVERIFY(inWorkingFolder([&] {
+        TkFileFolder folder(m_dir->filePath(QStringLiteral("root")), nullptr);
+        result = folder.copyFile(source, treePath(*m_dir, target));
+        return true;
+    }));
+    QCOMPARE(result, expected);
+    const QString wrong = unexpectedEntries(m_dir->path(), after);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+    if (files >= 0)
+        QCOMPARE(filesBelow(treePath(*m_dir, target)), files);
+    struct stat st {};
+    if (source == QLatin1String("raw"))
+        QVERIFY2(::lstat((QFile::encodeName(m_dir->filePath(QStringLiteral("raw-copy/"))) + rawName).constData(), &st)
+                     == 0,
+                 "the file with a name that is not UTF-8 was not copied");
+}
+
+void tst_FileFolder::write_neverFollowsLinksBelowTheFolder_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("expected");
+    QTest::addColumn<QStringList>("after");
+
+    QTest::newRow("text onto a dangling link")
+        << "root" << "writeTextFile" << "dangling" << false << QStringList{"nowhere=missing", "root/dangling=link"};
+    QTest::newRow("JSON onto a dangling link")
+        << "root" << "writeJsonFile" << "dangling" << false << QStringList{"nowhere=missing"};
+    QTest::newRow("into a linked folder on the way")
+        << "root" << "writeFile" << "toOutside/new.txt" << false << QStringList{"outside/new.txt=missing"};
+    QTest::newRow("folders made through a linked folder")
+        << "root" << "makePath" << "toOutside/new/deeper" << false << QStringList{"outside/new=missing"};
+    QTest::newRow("an empty path names no folder to write in")
+        << "" << "writeTextFile" << "written.txt" << false << QStringList{"cwd/written.txt=missing"};
+    QTest::newRow("a renamed link stays a link across file systems")
+        << "root" << "renameFile" << "toFile" << true << QStringList{"root/toFile=missing", "root/file.txt=file"};
+}
+
+void tst_FileFolder::write_neverFollowsLinksBelowTheFolder()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, operation);
+    QFETCH(QString, name);
+    QFETCH(bool, expected);
+    QFETCH(QStringList, after);
+    makeLinkedTree();
+    // Another file system for the moved link: /dev/shm is a tmpfs.
+    QScopedPointer<QTemporaryDir> elsewhere;
+    QString moved;
+    if (operation == QLatin1String("renameFile")) {
+        elsewhere.reset(new QTemporaryDir(QStringLiteral("/dev/shm/tst_filefolder-XXXXXX")));
+        struct stat here {}, there {};
+        if (!elsewhere->isValid() || ::stat(QFile::encodeName(m_dir->path()).constData(), &here) != 0
+            || ::stat(QFile::encodeName(elsewhere->path()).constData(), &there) != 0 || here.st_dev == there.st_dev)
+            QSKIP("needs /dev/shm on another file system than the temporary folder");
+        moved = elsewhere->filePath(QStringLiteral("moved"));
+    }
+    bool result = !expected;
+    QVERIFY(inWorkingFolder([&] {
+        TkFileFolder object(treePath(*m_dir, folder), nullptr);
+        if (operation == QLatin1String("writeTextFile"))
+            result = object.writeTextFile(name, QStringLiteral("text"));
+        else if (operation == QLatin1String("writeJsonFile"))
+            result = object.writeJsonFile(name, QVariantMap{{QStringLiteral("k"), 1}});
+        else if (operation == QLatin1String("writeFile"))
+            result = object.writeFile(name, QByteArray("bytes"));
+        else if (operation == QLatin1String("makePath"))
+            result = object.makePath(name);
+        else if (operation == QLatin1String("renameFile"))
+            result = object.renameFile(name, moved);
+        return true;
+    }));
+    QCOMPARE(result, expected);
+    const QString wrong = unexpectedEntries(m_dir->path(), after);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+    if (!moved.isEmpty())
+        QCOMPARE(entryKind(moved), QStringLiteral("link"));
+}
+
+void tst_FileFolder::read_takesRegularFilesOnlyWithoutWaiting_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("expected");      // names listed, or bytes read
+
+    QTest::newRow("readTextFile of a named pipe") << "readTextFile" << "pipe" << 0;
+    QTest::newRow("readFile of a link to a named pipe") << "readFile" << "toPipe" << 0;
+    QTest::newRow("readJsonFile of a named pipe") << "readJsonFile" << "pipe.json" << 0;
+    QTest::newRow("ExifInfo of a named pipe") << "ExifInfo" << "pipe.jpg" << 0;
+    QTest::newRow("listing of a link DAG names each file once") << "fileNames" << "dag" << 1;
+}
+
+void tst_FileFolder::read_takesRegularFilesOnlyWithoutWaiting()
+{
+    QFETCH(QString, operation);
+    QFETCH(QString, name);
+    QFETCH(int, expected);
+    makeLinkedTree();
+    const QString root = m_dir->filePath(QStringLiteral("root"));
+    for (const char *pipe : {"pipe", "pipe.json", "pipe.jpg"})
+        QCOMPARE(::mkfifo(QFile::encodeName(root + QLatin1Char('/') + QLatin1String(pipe)).constData(), 0600), 0);
+    link(root + QStringLiteral("/pipe"), QStringLiteral("root/toPipe"));
+
+    PipeReaderWatch watch({root + QStringLiteral("/pipe"), root + QStringLiteral("/pipe.json"),
+                           root + QStringLiteral("/pipe.jpg")});
+    TkFileFolder folder(root, nullptr);
+    int got = -1;
+    if (operation == QLatin1String("readTextFile"))
+        got = folder.readTextFile(name).size();
+    else if (operation == QLatin1String("readFile"))
+        got = folder.readFile(name).toByteArray().size();
+    else if (operation == QLatin1String("readJsonFile"))
+        got = folder.readJsonFile(name).size();
+    else if (operation == QLatin1String("ExifInfo"))
+        got = TkExifInfo(folder.filePath(name), nullptr).isExifValid() ? 1 : 0;
+    else if (operation == QLatin1String("fileNames"))
+        got = TkFileFolder(folder.filePath(name), nullptr).fileNames(QStringLiteral("*"), true).size();
+    QVERIFY2(!watch.stop(), "a named pipe was opened for reading");
+    QCOMPARE(got, expected);
+}
+
+// The probes "copy <folder> <name> <target>" and "remove <folder> <name>"
+// copy and remove as another user.
 static bool probe(const QStringList &arguments)
 {
+    if (arguments.size() == 3 && arguments.at(0) == QLatin1String("remove"))
+        return TkFileFolder(arguments.at(1), nullptr).removeFolder(arguments.at(2), true);
     return arguments.size() == 4 && arguments.at(0) == QLatin1String("copy")
         && TkFileFolder(arguments.at(1), nullptr).copyFile(arguments.at(2), arguments.at(3));
 }

@@ -1,4 +1,4 @@
-#include "CopyPlatform.h"
+#include "FileLayer.h"
 #include "FileTestSupport.h"
 #include "TkFileFolder.h"
 
@@ -122,10 +122,10 @@ void tst_FolderCopy::copyFileTo_copiesEveryByteWhateverTheKernelRefuses()
         bytes[i] = char((i * 7 + i / 251) & 0xff);
     QVERIFY(!write(QStringLiteral("src/f"), bytes).isEmpty());
     QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("dst"))));
-    CopyPlatform::OpenFolder from;
-    CopyPlatform::OpenFolder to;
-    QVERIFY(from.open(m_dir->filePath(QStringLiteral("src"))));
-    QVERIFY(to.open(m_dir->filePath(QStringLiteral("dst"))));
+    using Extras::FileLayer::Folder;
+    const Folder from = Folder::open(m_dir->filePath(QStringLiteral("src")));
+    const Folder to = Folder::open(m_dir->filePath(QStringLiteral("dst")));
+    QVERIFY(from.isOpen() && to.isOpen());
 
     copyFileRangeError = copyFileRange;
     copyFileRangePiece = size_t(piece);
@@ -133,7 +133,7 @@ void tst_FolderCopy::copyFileTo_copiesEveryByteWhateverTheKernelRefuses()
     bool copied = false;
     {
         FileSizeLimit limit{sizeLimit ? rlim_t(sizeLimit) : RLIM_INFINITY};
-        copied = from.copyFileTo("f", to);
+        copied = Extras::FileLayer::copyFileInto(from, "f", to);
     }
     copyFileRangeError = 0;
     sendfileError = 0;

@@ -1,9 +1,15 @@
+#include "FileTestSupport.h"
+#include "TkFileFolder.h"
 #include "TkSettings.h"
 
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // The INI encodings and the blank-is-absent rule, seen from the file side.
 class tst_Settings : public QObject
@@ -19,6 +25,8 @@ private slots:
     void storingTheDefault_removesAcrossTypes_data();
     void storingTheDefault_removesAcrossTypes();
     void nonBlankText_isReturnedUntrimmed();
+    void folderFile_storesOnlyInARegularFileOfTheFolder_data();
+    void folderFile_storesOnlyInARegularFileOfTheFolder();
 
 private:
     QString iniPath() const { return m_dir->filePath(QStringLiteral("test.ini")); }
@@ -123,6 +131,52 @@ void tst_Settings::nonBlankText_isReturnedUntrimmed()
     TkSettings reread(iniPath(), QSettings::IniFormat);
     QCOMPARE(reread.value(QStringLiteral("k")).toString(), QStringLiteral("  padded  "));
     QCOMPARE(reread.path(), iniPath());
+}
+
+void tst_Settings::folderFile_storesOnlyInARegularFileOfTheFolder_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("after");     // "path=kind" in the sandbox
+
+    // folder/ holds the settings; other.ini and outside/ lie beside it.
+    QTest::newRow("a link to another file") << "toOther.ini" << QStringList{"folder/toOther.ini=link", "other.ini=file"};
+    QTest::newRow("a dangling link") << "dangling.ini" << QStringList{"nowhere.ini=missing"};
+    QTest::newRow("a named pipe") << "pipe.ini" << QStringList{"folder/pipe.ini=fifo"};
+    QTest::newRow("a linked folder on the way") << "linked/x.ini" << QStringList{"outside/x.ini=missing"};
+}
+
+void tst_Settings::folderFile_storesOnlyInARegularFileOfTheFolder()
+{
+    QFETCH(QString, name);
+    QFETCH(QStringList, after);
+    const QString folder = m_dir->filePath(QStringLiteral("folder"));
+    const QString other = m_dir->filePath(QStringLiteral("other.ini"));
+    const QByteArray otherContent("[General]\na=1\n");
+    QVERIFY(QDir().mkpath(folder) && QDir().mkpath(m_dir->filePath(QStringLiteral("outside"))));
+    QFile file(other);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(otherContent) == otherContent.size());
+    file.close();
+    QVERIFY(QFile::link(other, folder + QStringLiteral("/toOther.ini")));
+    QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("nowhere.ini")), folder + QStringLiteral("/dangling.ini")));
+    QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("outside")), folder + QStringLiteral("/linked")));
+    const QByteArray pipe = QFile::encodeName(folder + QStringLiteral("/pipe.ini"));
+    QCOMPARE(::mkfifo(pipe.constData(), 0600), 0);
+
+    PipeReaderWatch watch({QFile::decodeName(pipe)});
+    QVariant read;
+    {
+        QScopedPointer<TkSettings> settings(TkFileFolder(folder, nullptr).settingsFile(name));
+        read = settings->value(QStringLiteral("a"));
+        settings->setValue(QStringLiteral("k"), 2);
+        settings->synchronize();
+    }
+    QVERIFY2(!watch.stop(), "a named pipe was opened for reading");
+    QVERIFY2(!read.isValid(), "a value was read from a file that is not a regular file of the folder");
+    QFile check(other);
+    QVERIFY(check.open(QIODevice::ReadOnly));
+    QCOMPARE(check.readAll(), otherContent);
+    const QString wrong = unexpectedEntries(m_dir->path(), after);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
 }
 
 QTEST_MAIN(tst_Settings)

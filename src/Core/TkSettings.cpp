@@ -2,6 +2,9 @@
 
 #include "FileUtility.h"
 #include "QmlValues.h"
+#include "SettingsFile.h"
+
+#include <QEvent>
 
 namespace {
 bool isBlankText(const QVariant &value)
@@ -106,14 +109,58 @@ TkSettings::TkSettings(const QString &fileName, Format format, QObject *parent)
     prepare(this);
 }
 
+TkSettings::TkSettings(const QDir &folder, const QString &fileName, QObject *parent)
+    : TkSettings(SettingsFile::open(folder, fileName), parent)
+{
+}
+
+TkSettings::TkSettings(std::shared_ptr<SettingsFile> file, QObject *parent)
+    : QSettings(preparedCopy(file), IniFormat, parent)
+    , m_file(std::move(file))
+{
+    prepare(this);
+}
+
+TkSettings::~TkSettings()
+{
+    // What is still pending reaches the file here, not by QSettings' own
+    // flush, which would only write the copy.
+    if (m_file)
+        synchronize();
+}
+
+QString TkSettings::preparedCopy(const std::shared_ptr<SettingsFile> &file)
+{
+    file->refresh();
+    return file->copyPath();
+}
+
+bool TkSettings::event(QEvent *event)
+{
+    // QSettings writes pending changes when this event comes back.
+    if (m_file && event->type() == QEvent::UpdateRequest) {
+        synchronize();
+        return true;
+    }
+    return QSettings::event(event);
+}
+
 QString TkSettings::path() const
 {
-    return fileName();
+    return m_file ? m_file->path() : fileName();
 }
 
 void TkSettings::synchronize()
 {
+    if (!m_file) {
+        sync();
+        return;
+    }
+    // The copy takes what changed in the file, QSettings merges its pending
+    // changes into the copy, and the copy goes to the file.
+    m_file->refresh();
     sync();
+    m_file->publish();
 }
 
 QVariant TkSettings::value(const QString &key, const QVariant &defaultValue) const

@@ -1,9 +1,14 @@
 #pragma once
 
 #include <QColor>
+#include <QDir>
 #include <QSettings>
 #include <QVariant>
 #include "QmlRegistration.h"
+
+#include <memory>
+
+class SettingsFile;
 
 /*!
     The QML type Settings: QSettings with accessors that take a default,
@@ -27,6 +32,10 @@ public:
     TkSettings(Format format, Scope scope, const QString &organization, const QString &application,
                QObject *parent = nullptr);
     TkSettings(const QString &fileName, Format format, QObject *parent = nullptr);
+    // The INI file `fileName` of `folder`, reached through the file layer:
+    // a link or anything but a regular file there is refused.
+    TkSettings(const QDir &folder, const QString &fileName, QObject *parent = nullptr);
+    ~TkSettings() override;
 
     QString path() const;
 
@@ -42,4 +51,14 @@ public:
 
 signals:
     void valueChanged(const QString &key);
+
+protected:
+    bool event(QEvent *event) override;
+
+private:
+    TkSettings(std::shared_ptr<SettingsFile> file, QObject *parent);
+    static QString preparedCopy(const std::shared_ptr<SettingsFile> &file);
+
+    // The folder's file behind the store, when it stands on one.
+    std::shared_ptr<SettingsFile> m_file;
 };

@@ -4,6 +4,8 @@
 #include "MaporaExtrasLogging.h"
 #include "QmlValues.h"
 
+#include <QPointer>
+
 #include <cmath>
 #include <limits>
 
@@ -92,8 +94,11 @@ void TkExifInfo::setFilePath(const QString &path)
         return;
     m_file.setFile(path);
     loadExif(filePath());
+    // A handler of the first signal may destroy the object.
+    const QPointer<TkExifInfo> alive(this);
     emit filePathChanged();
-    emit exifChanged();
+    if (alive)
+        emit exifChanged();
 }
 
 void TkExifInfo::setUrl(const QUrl &url)
@@ -106,8 +111,10 @@ void TkExifInfo::setUrl(const QUrl &url)
     loadExif(QmlValues::urlPath(this, meant));
     // Moves the file and the folder handed out, emits filePathChanged() and
     // permissionsChanged().
+    const QPointer<TkExifInfo> alive(this);
     TkFileInfo::setUrl(meant);
-    emit exifChanged();
+    if (alive)
+        emit exifChanged();
 }
 
 void TkExifInfo::loadExif(const QString &path)

@@ -18,7 +18,11 @@ class TkSettings;
 
     Paths assigned to `path` or `url` may begin with a path variable; names
     given to the methods are joined to the folder as text, never resolved
-    nor percent-decoded.
+    nor percent-decoded. An empty path, or one whose variable does not
+    resolve, names no folder: every operation on it fails.
+
+    The work is done by the file layer: below the folder, nothing that is
+    written, made, renamed or removed is reached through a symbolic link.
 */
 class TkFileFolder : public QObject
 {
@@ -77,13 +81,9 @@ signals:
     void existsChanged();
 
 private:
-    bool copyFolder(const QString &sourcePath, const QString &targetPath);
-    // Copies one entry that is not a folder to a target that must not exist.
-    bool copyEntry(const QString &source, const QString &target);
+    bool write(const QString &fileName, const QByteArray &bytes);
 
     QDir m_folder;
-    // Canonical paths of the source folders of a running folder copy, and
-    // of its target.
-    QStringList m_foldersBeingCopied;
-    QString m_copyTarget;
+    // False while the path names no folder.
+    bool m_named = true;
 };

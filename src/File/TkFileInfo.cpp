@@ -6,6 +6,7 @@
 #include "TkFileFolder.h"
 
 #include <QFile>
+#include <QPointer>
 
 using Extras::FileUtility;
 
@@ -54,8 +55,11 @@ void TkFileInfo::applyFilePath(const QString &path)
     // A folder handed out earlier follows the file.
     if (m_folder)
         m_folder->setPath(m_file.absolutePath());
+    // A handler of the first signal may destroy the object.
+    const QPointer<TkFileInfo> alive(this);
     emit filePathChanged();
-    emit permissionsChanged();
+    if (alive)
+        emit permissionsChanged();
 }
 
 bool TkFileInfo::exists() const

@@ -1,16 +1,18 @@
 #include "TkZipArchive.h"
 
+#include "FileLayer.h"
 #include "FileUtility.h"
 #include "MaporaExtrasLogging.h"
 #include "TkZipFileInfo.h"
-#include "ZipPlatform.h"
+#include "ZipNames.h"
 #include "ZipReader.h"
 #include "ZipWriter.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QPointer>
 #include <QSet>
 #include <QTimer>
-#include <QElapsedTimer>
 
 #include <atomic>
 #include <deque>
@@ -18,10 +20,15 @@
 #include <mutex>
 #include <thread>
 
-#include <zip.h>
-#include <zlib.h>
-
 using Extras::FileUtility;
+namespace FileLayer = Extras::FileLayer;
+
+static_assert(int(TkZipArchive::Result::ErrNo) == ZipError::ErrNo
+                  && int(TkZipArchive::Result::ParameterError) == ZipError::ParameterError
+                  && int(TkZipArchive::Result::BadZipFile) == ZipError::BadZipFile
+                  && int(TkZipArchive::Result::InternalError) == ZipError::InternalError
+                  && int(TkZipArchive::Result::CrcError) == ZipError::CrcError,
+              "the statuses of a stream are the results of extractError()");
 
 // Receives what an extraction reports, and tells it when to stop.
 class TkZipArchive::ExtractObserver
@@ -127,81 +134,47 @@ private:
     BackgroundRun *m_run;
 };
 
-namespace {
-
 // Delivers the reports of a run on the object's thread as its signals,
-// during the call. Signal handlers may cancel the run or close the archive.
-class SignalObserver : public TkZipArchive::ExtractObserver
+// during the call. Signal handlers may cancel the run, close the archive or
+// destroy the object (a handler that runs an event loop lets a deferred
+// deletion happen): once the object is gone, nothing is emitted and the run
+// is over.
+class TkZipArchive::SignalObserver : public TkZipArchive::ExtractObserver
 {
 public:
-    SignalObserver(TkZipArchive *archive, const bool &cancelRequested, const quint64 &generation)
+    explicit SignalObserver(TkZipArchive *archive)
         : m_archive(archive)
-        , m_cancelRequested(cancelRequested)
-        , m_generation(generation)
-        , m_startGeneration(generation)
+        , m_startGeneration(archive->m_generation)
     {
     }
     void progress(const QString &name, const QString &output, double percent) override
     {
-        emit m_archive->extractProgress(name, output, percent);
+        if (m_archive)
+            emit m_archive->extractProgress(name, output, percent);
     }
     void error(const QString &name, const QString &output, TkZipArchive::Result result) override
     {
-        emit m_archive->extractError(name, output, result);
+        if (m_archive)
+            emit m_archive->extractError(name, output, result);
     }
-    bool canceled() const override { return m_cancelRequested; }
-    bool archiveClosed() const override { return m_generation != m_startGeneration; }
+    bool canceled() const override { return !m_archive || m_archive->m_cancelRequested; }
+    bool archiveClosed() const override { return !m_archive || m_archive->m_generation != m_startGeneration; }
 
 private:
-    TkZipArchive *m_archive;
-    const bool &m_cancelRequested;
-    const quint64 &m_generation;
+    QPointer<TkZipArchive> m_archive;
     const quint64 m_startGeneration;
 };
 
-TkZipArchive::Result resultOf(const ZipReader::Error &error)
-{
-    using Result = TkZipArchive::Result;
-    switch (error.zip) {
-    case ZIP_ER_CRC:
-        return Result::CrcError;
-    case ZIP_ER_ZLIB:
-        // zlib's own status, as callers have always been given it.
-        return error.system < 0 ? Result(error.system) : Result::BadZipFile;
-    case ZIP_ER_COMPRESSED_DATA:
-        return Result(Z_DATA_ERROR);
-    case ZIP_ER_READ:
-    case ZIP_ER_SEEK:
-    case ZIP_ER_TELL:
-    case ZIP_ER_OPEN:
-    case ZIP_ER_WRITE:
-    case ZIP_ER_CLOSE:
-        return Result::ErrNo;
-    case ZIP_ER_EOF:
-    case ZIP_ER_INCONS:
-    case ZIP_ER_NOZIP:
-    case ZIP_ER_MULTIDISK:
-    case ZIP_ER_COMPNOTSUPP:
-        return Result::BadZipFile;
-    // No password can be given: an encrypted entry cannot be read.
-    case ZIP_ER_ENCRNOTSUPP:
-    case ZIP_ER_NOPASSWD:
-    case ZIP_ER_WRONGPASSWD:
-        return Result::ParameterError;
-    default:
-        return Result::InternalError;
-    }
-}
+namespace {
 
 // Whether extracting an entry of this name below a folder could write
-// outside it: absolute names, drive letters and ".." segments. Also used
-// for the names given to new entries.
+// outside it: absolute names, drive letters where the platform has them, and
+// ".." segments. Also used for the names given to new entries.
 bool leavesFolder(const QString &entryName)
 {
     if (entryName.startsWith(QLatin1Char('/')) || entryName.startsWith(QLatin1Char('\\')))
         return true;
-    if (entryName.size() >= 2 && entryName.at(1) == QLatin1Char(':') && entryName.at(0).unicode() < 128
-        && entryName.at(0).isLetter())
+    if (FileLayer::namesADrive(entryName))
         return true;
     // Qt takes a name beginning with ":" for a resource path: joining it to
     // a folder gives the name itself, and creating its folders would do so
@@ -220,20 +193,14 @@ bool leavesFolder(const QString &entryName)
     return false;
 }
 
-// Sets a flag for the length of a scope.
-class FlagGuard
+// The path an output path names, or an empty text when it names no place:
+// empty, or its leading variable does not resolve.
+QString outputPlace(const QString &path)
 {
-public:
-    explicit FlagGuard(bool &flag)
-        : m_flag(flag)
-    {
-        m_flag = true;
-    }
-    ~FlagGuard() { m_flag = false; }
-
-private:
-    bool &m_flag;
-};
+    bool resolved = false;
+    const QString result = FileUtility::resolvedPath(path, true, &resolved);
+    return resolved ? result : QString();
+}
 
 } // namespace
 
@@ -264,7 +231,9 @@ void TkZipArchive::setPath(const QString &path)
     if (resolved == m_path)
         return;
     m_path = resolved;
-    close();
+    m_failedOpen = false;
+    if (!closeAll())
+        return;
     emit pathChanged();
 }
 
@@ -324,9 +293,16 @@ bool TkZipArchive::busy() const
 
 void TkZipArchive::close()
 {
-    stopBackgroundRun(true);
+    closeAll();
+}
+
+bool TkZipArchive::closeAll()
+{
+    if (!stopBackgroundRun(true))
+        return false;
     closeWriter();
     closeReader();
+    return true;
 }
 
 void TkZipArchive::cancel()
@@ -363,12 +339,21 @@ bool TkZipArchive::zrOpen()
     // A missing file is an ordinary state of the object, not worth a warning.
     if (m_path.isEmpty() || !QFileInfo::exists(m_path))
         return false;
+    // A file that is no archive stays one until it changes: it is not read
+    // again by every member that asks.
     QString reason;
-    std::unique_ptr<ZipReader> reader = ZipReader::open(m_path, &reason);
+    ZipReader::FileState state;
+    bool unchanged = false;
+    std::unique_ptr<ZipReader> reader =
+        ZipReader::open(m_path, &reason, &state, m_failedOpen ? &m_failedState : nullptr, &unchanged);
     if (!reader) {
-        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to open:" << m_path << reason;
+        if (!unchanged)
+            qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to open:" << m_path << reason;
+        m_failedOpen = state.id.valid;
+        m_failedState = state;
         return false;
     }
+    m_failedOpen = false;
     m_reader = std::move(reader);
     return true;
 }
@@ -426,16 +411,26 @@ bool TkZipArchive::extractFile(const QString &fileName, const QString &outputFil
         return false;
     }
     qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << fileName << "->" << outputFilePath;
+    const QString output = outputPlace(outputFilePath);
+    if (output.isEmpty()) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "No output file given for:" << fileName << outputFilePath;
+        return false;
+    }
     const int index = locateFile(fileName, m_caseSensitive);
     if (index < 0)
         return false;
     if (m_asynchronous)
-        return startInBackground(index, outputFilePath);
-    const FlagGuard extracting(m_extracting);
+        return startInBackground(index, output);
+    m_extracting = true;
     m_cancelRequested = false;
+    const QPointer<TkZipArchive> alive(this);
     const std::shared_ptr<ZipReader> reader = m_reader;
-    SignalObserver observer(this, m_cancelRequested, m_generation);
-    const Outcome outcome = extractCurrentFile(*reader, index, outputFilePath, observer);
+    SignalObserver observer(this);
+    const Outcome outcome = extractToFile(*reader, index, output, observer);
+    // A signal handler may have destroyed the object: touch nothing of it.
+    if (!alive)
+        return false;
+    m_extracting = false;
     if (outcome == Outcome::Canceled)
         emit extractCanceled();
     return outcome == Outcome::Extracted;
@@ -445,26 +440,32 @@ bool TkZipArchive::extractAll(const QString &outputPath)
 {
     if (refuseNestedExtraction(Q_FUNC_INFO))
         return false;
-    // An empty text would mean the working folder, which nobody asks for.
-    if (outputPath.isEmpty()) {
-        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "No output folder given for:" << m_path;
+    // An empty text would mean the working folder, which nobody asks for,
+    // and a variable that does not resolve the rest of the path alone.
+    const QString output = outputPlace(outputPath);
+    if (output.isEmpty()) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "No output folder given for:" << m_path << outputPath;
         return false;
     }
     if (!zrOpen()) {
         qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "ZIP not open" << m_path;
         return false;
     }
-    qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << outputPath << QDir(outputPath);
+    qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << output << QDir(output);
     if (m_asynchronous)
-        return startInBackground(-1, outputPath);
+        return startInBackground(-1, output);
 
-    const FlagGuard extracting(m_extracting);
+    m_extracting = true;
     m_cancelRequested = false;
+    const QPointer<TkZipArchive> alive(this);
     // Signal handlers may close the archive or open another one: the
     // extraction keeps its reader and stops once the object's has changed.
     const std::shared_ptr<ZipReader> reader = m_reader;
-    SignalObserver observer(this, m_cancelRequested, m_generation);
-    const Outcome outcome = extractEntries(*reader, outputPath, observer);
+    SignalObserver observer(this);
+    const Outcome outcome = extractEntries(*reader, output, observer);
+    if (!alive)
+        return false;
+    m_extracting = false;
     if (outcome == Outcome::Canceled)
         emit extractCanceled();
     else
@@ -493,7 +494,7 @@ bool TkZipArchive::startInBackground(int index, const QString &outputPath)
     m_run->thread = std::thread([run, workerIndex, outputPath] {
         QueuedObserver observer(run);
         observer.finished(workerIndex < 0 ? extractEntries(*run->reader, outputPath, observer)
-                                          : extractCurrentFile(*run->reader, workerIndex, outputPath, observer));
+                                          : extractToFile(*run->reader, workerIndex, outputPath, observer));
     });
     m_collector.start(CollectInterval);
     emit busyChanged();
@@ -509,23 +510,27 @@ void TkZipArchive::finishBackgroundRun(Outcome outcome)
     m_collector.stop();
     // Not busy any more when the last signal comes, so that its handler can
     // start the next run.
+    const QPointer<TkZipArchive> alive(this);
     emit busyChanged();
+    if (!alive)
+        return;
     if (outcome == Outcome::Canceled)
         emit extractCanceled();
     else
         emit extractCompleted();
 }
 
-void TkZipArchive::deliverReports(qint64 budgetNs)
+bool TkZipArchive::deliverReports(qint64 budgetNs)
 {
     QElapsedTimer elapsed;
     elapsed.start();
+    const QPointer<TkZipArchive> alive(this);
     BackgroundRun *const run = m_run.get();
     BackgroundRun::Report report;
     for (int delivered = 1;; ++delivered) {
         // A handler may have ended the run, which delivers the rest itself.
         if (m_run.get() != run || !run->take(&report))
-            return;
+            return true;
         switch (report.kind) {
         case BackgroundRun::Report::Kind::Progress:
             emit extractProgress(report.name, report.output, report.percent);
@@ -535,60 +540,135 @@ void TkZipArchive::deliverReports(qint64 budgetNs)
             break;
         case BackgroundRun::Report::Kind::Finished:
             finishBackgroundRun(report.outcome);
-            return;
+            return !alive.isNull();
         }
+        // A handler may have destroyed the object, and the run with it.
+        if (!alive)
+            return false;
         if (delivered % 64 == 0 && elapsed.nsecsElapsed() > budgetNs)
-            return;
+            return true;
     }
 }
 
-void TkZipArchive::stopBackgroundRun(bool deliver)
+bool TkZipArchive::stopBackgroundRun(bool deliver)
 {
     if (!m_run)
-        return;
+        return true;
     m_run->canceled = true;
     m_run->wait();
     m_collector.stop();
-    if (deliver)
-        deliverReports(std::numeric_limits<qint64>::max());
+    if (deliver && !deliverReports(std::numeric_limits<qint64>::max()))
+        return false;
     m_run.reset();
+    return true;
 }
+
+namespace {
+
+// Whether the archive's entry must not be extracted: a name that is not
+// what its flag says, one that would leave the output folder, or a file
+// already extracted under the same cleaned name.
+bool skipsEntry(const ZipDirectory::Entry &entry, const QString &clean, const QString &output,
+                QSet<QString> &extracted, TkZipArchive::ExtractObserver &observer)
+{
+    const QString &name = entry.name;
+    if (!entry.nameValid) {
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Entry name is not valid UTF-8:" << name;
+        observer.error(name, output, TkZipArchive::Result::BadZipFile);
+        return true;
+    }
+    if (leavesFolder(name)) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Entry outside the output folder skipped:" << name;
+        observer.error(name, output, TkZipArchive::Result::ParameterError);
+        return true;
+    }
+    if (!name.endsWith(QLatin1Char('/')) && extracted.contains(clean)) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Duplicate entry skipped:" << name;
+        observer.error(name, output, TkZipArchive::Result::ParameterError);
+        return true;
+    }
+    extracted.insert(clean);
+    return false;
+}
+
+// The folders of the entries below the output folder, made where missing,
+// none of them through a link. Entries of one folder usually follow each
+// other: the last folder stays open rather than being walked again.
+class EntryFolders
+{
+public:
+    explicit EntryFolders(const FileLayer::Folder &root)
+        : m_root(root)
+    {
+    }
+
+    // The folder of the entry `name`, and its last component in `last`
+    // (empty for a folder entry); null, with the failure reported, when it
+    // cannot be made or a link stands in the way.
+    const FileLayer::Folder *open(const QString &name, const QString &output, QByteArray *last,
+                                  TkZipArchive::ExtractObserver &observer)
+    {
+        // A folder entry is its own folder; a file lies in the folder its
+        // name has before the last "/".
+        const bool isFolder = name.endsWith(QLatin1Char('/'));
+        const int slash = isFolder ? name.size() : name.lastIndexOf(QLatin1Char('/'));
+        const QStringView folderPart = QStringView(name).left(qMax(slash, 0));
+        *last = isFolder ? QByteArray() : FileLayer::localName(name.mid(slash + 1));
+        int error = 0;
+        if (!m_folder.isOpen() || folderPart != m_folderPart) {
+            m_folderPart = folderPart.toString();
+            m_folder = FileLayer::makeFolders(m_root, m_folderPart.split(QLatin1Char('/'), Qt::SkipEmptyParts), &error);
+        }
+        if (m_folder.isOpen())
+            return &m_folder;
+        if (error == FileLayer::LinkInTheWay) {
+            qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Entry leads through a symbolic link, skipped:" << name;
+            observer.error(name, output, TkZipArchive::Result::ParameterError);
+        } else {
+            qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << output << FileLayer::errorText(error);
+            observer.error(name, output, TkZipArchive::Result::ErrNo);
+        }
+        return nullptr;
+    }
+
+private:
+    const FileLayer::Folder &m_root;
+    QString m_folderPart;
+    FileLayer::Folder m_folder;
+};
+
+} // namespace
 
 TkZipArchive::Outcome TkZipArchive::extractEntries(ZipReader &reader, const QString &outputPath,
                                                    ExtractObserver &observer)
 {
     const QDir dir(outputPath);
-    if (!dir.mkpath(QStringLiteral(".")))
-        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to create:" << outputPath;
+    // The output folder is the caller's, links on its way included.
+    int error = 0;
+    const FileLayer::Folder root = FileLayer::makeFolders(outputPath, &error);
+    if (!root.isOpen()) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to create:" << outputPath << FileLayer::errorText(error);
+        return Outcome::Failed;
+    }
+    EntryFolders folders(root);
     QSet<QString> extracted;
-    // Entries of one folder usually follow each other: create each folder
-    // once rather than asking the file system again for every entry.
-    QString madeFolder;
     Outcome outcome = Outcome::Extracted;
     for (int index = 0; index < reader.count(); ++index) {
         if (observer.canceled())
             return Outcome::Canceled;
         const QString &name = reader.name(index);
-        const QString output = dir.filePath(name);
         // The archive chooses these names: never let one leave the folder.
-        if (leavesFolder(name)) {
-            qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Entry outside the output folder skipped:" << name;
-            observer.error(name, output, Result::ParameterError);
-            outcome = Outcome::Failed;
-            continue;
-        }
-        const bool isFolder = name.endsWith(QLatin1Char('/'));
-        if (!isFolder && extracted.contains(name)) {
-            qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Duplicate entry skipped:" << name;
-            observer.error(name, output, Result::ParameterError);
-            outcome = Outcome::Failed;
-            continue;
-        }
-        extracted.insert(name);
-        const QString folder = QFileInfo(name).path();
-        if (!folder.isEmpty() && folder != QLatin1String(".") && folder != madeFolder && dir.mkpath(folder))
-            madeFolder = folder;
-        const Outcome entry = extractCurrentFile(reader, index, output, observer);
+        // "a//x.txt" and "./a/x.txt" land where "a/x.txt" does.
+        const QString clean = ZipNames::cleaned(name);
+        const QString output = dir.filePath(leavesFolder(name) ? name : clean);
+        QByteArray last;
+        const FileLayer::Folder *folder = skipsEntry(reader.entry(index), clean, output, extracted, observer)
+            ? nullptr
+            : folders.open(clean, output, &last, observer);
+        // A folder entry stands for its folder, made with it.
+        const Outcome entry = !folder     ? Outcome::Failed
+            : last.isEmpty()              ? Outcome::Extracted
+                                          : extractCurrentFile(reader, index, *folder, last, output, observer);
         if (entry == Outcome::Canceled)
             return entry;
         if (entry == Outcome::Failed)
@@ -601,8 +681,39 @@ TkZipArchive::Outcome TkZipArchive::extractEntries(ZipReader &reader, const QStr
     return outcome;
 }
 
-TkZipArchive::Outcome TkZipArchive::extractCurrentFile(ZipReader &reader, int index, const QString &outputFilePath,
-                                                       ExtractObserver &observer)
+TkZipArchive::Outcome TkZipArchive::extractToFile(ZipReader &reader, int index, const QString &outputFilePath,
+                                                  ExtractObserver &observer)
+{
+    // The whole output path is the caller's: the file goes to its last
+    // component in the folder the rest of it names.
+    const FileLayer::Place place = FileLayer::Place::whole(outputFilePath);
+    int error = 0;
+    const FileLayer::Folder folder = FileLayer::Folder::openParent(place, &error);
+    const QByteArray name = FileLayer::localName(place.entry());
+    if (!folder.isOpen()) {
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << outputFilePath << FileLayer::errorText(error);
+        observer.error(reader.name(index), outputFilePath, Result::ErrNo);
+        return Outcome::Failed;
+    }
+    if (!reader.entry(index).nameValid) {
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Entry name is not valid UTF-8:" << reader.name(index);
+        observer.error(reader.name(index), outputFilePath, Result::BadZipFile);
+        return Outcome::Failed;
+    }
+    if (reader.name(index).endsWith(QLatin1Char('/'))) {
+        // A folder entry has no data: it stands for its folder.
+        if (folder.makeChild(name, &error).isOpen())
+            return Outcome::Extracted;
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << outputFilePath << FileLayer::errorText(error);
+        observer.error(reader.name(index), outputFilePath, Result::ErrNo);
+        return Outcome::Failed;
+    }
+    return extractCurrentFile(reader, index, folder, name, outputFilePath, observer);
+}
+
+TkZipArchive::Outcome TkZipArchive::extractCurrentFile(ZipReader &reader, int index,
+                                                       const FileLayer::Folder &folder, const QByteArray &fileName,
+                                                       const QString &outputFilePath, ExtractObserver &observer)
 {
     const QString &name = reader.name(index);
     const ZipDirectory::Entry &entry = reader.entry(index);
@@ -611,32 +722,38 @@ TkZipArchive::Outcome TkZipArchive::extractCurrentFile(ZipReader &reader, int in
         return Outcome::Failed;
     };
 
-    if (name.endsWith(QLatin1Char('/'))) {
-        // A folder entry has no data: it stands for its folder.
-        if (!ZipPlatform::makeFolder(outputFilePath)) {
-            qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << outputFilePath;
-            return failed(Result::ErrNo);
-        }
-        return Outcome::Extracted;
-    }
     if (entry.overlapping) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Overlapping entry:" << name;
         return failed(Result::BadZipFile);
     }
-    ZipPlatform::ReplacingFile output(outputFilePath);
+    // A link at the name is replaced by the file, never written through.
+    FileLayer::OutputFile output(folder, fileName, FileLayer::OutputFile::Rules::Extraction);
     if (output.inspect() && output.existing() == reader.identity()) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Output is the archive itself:" << outputFilePath;
         return failed(Result::ParameterError);
     }
 
-    ZipReader::Error error;
-    const std::unique_ptr<ZipReader::Stream> stream = reader.openEntry(index, &error);
+    ZipError error;
+    const std::unique_ptr<ZipEntryStream> stream = reader.openEntry(index, &error);
     if (!stream) {
-        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "unzOpenCurrentFile" << int(resultOf(error)) << error.text;
-        return failed(resultOf(error));
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "unzOpenCurrentFile" << error.status << error.text;
+        return failed(Result(error.status));
     }
+    // Entries made on Unix keep their read, write and execute bits.
+    const int permissions = entry.record.unixPermissions();
+    if (permissions >= 0)
+        output.setPermissions(unsigned(permissions));
     if (!output.open()) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << outputFilePath << output.errorString();
+        return failed(Result::ErrNo);
+    }
+    // The declared size must fit before the first byte is written: a small
+    // archive that honestly declares more than the disk holds would
+    // otherwise fill it. A pipe or device takes what it takes.
+    const quint64 declared = entry.record.uncompressedSize;
+    quint64 free = 0;
+    if (!output.writesInPlace() && folder.freeSpace(&free) && declared > free) {
+        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Not enough free space for:" << outputFilePath << declared << free;
         return failed(Result::ErrNo);
     }
 
@@ -645,8 +762,7 @@ TkZipArchive::Outcome TkZipArchive::extractCurrentFile(ZipReader &reader, int in
                            << ZipReader::BufferSize;
 
     // The declared size bounds what is written: data that inflate past it
-    // are refused at once, so a small archive cannot fill the disk.
-    const quint64 declared = entry.record.uncompressedSize;
+    // are refused at once.
     const double total = double(declared);
     quint64 written = 0;
     for (;;) {
@@ -655,10 +771,9 @@ TkZipArchive::Outcome TkZipArchive::extractCurrentFile(ZipReader &reader, int in
             return Outcome::Canceled;
         const qint64 count = stream->read(buffer, ZipReader::BufferSize);
         if (count < 0) {
-            const ZipReader::Error readError = stream->error();
-            qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "unzReadCurrentFile" << int(resultOf(readError))
-                                   << readError.text;
-            return failed(resultOf(readError));
+            const ZipError &readError = stream->error();
+            qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "unzReadCurrentFile" << readError.status << readError.text;
+            return failed(Result(readError.status));
         }
         if (count == 0)
             break;

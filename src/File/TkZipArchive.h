@@ -7,11 +7,17 @@
 #include <QTimer>
 #include "QmlRegistration.h"
 
+#include "ZipReader.h"
+
 #include <memory>
 
 class TkZipFileInfo;
-class ZipReader;
 class ZipWriter;
+namespace Extras {
+namespace FileLayer {
+class Folder;
+}
+} // namespace Extras
 
 /*!
     The QML type ZipArchive: one ZIP file named by `path`. It lists the
@@ -87,11 +93,13 @@ public:
     Q_INVOKABLE bool exists(const QString &fileName);
     // A new parentless snapshot of the entry, or null.
     Q_INVOKABLE TkZipFileInfo *fileInfo(const QString &fileName);
-    // Extracts one entry to the given file; its folder must exist.
+    // Extracts one entry to the given file; its folder must exist. The path
+    // may begin with a path variable.
     Q_INVOKABLE bool extractFile(const QString &fileName, const QString &outputFilePath);
-    // Extracts every entry below `outputPath`, creating it and the entries'
-    // folders. Entries whose names lead outside `outputPath` are skipped.
-    // False when any entry failed.
+    // Extracts every entry below `outputPath` (which may begin with a path
+    // variable), creating it and the entries' folders. Entries whose names
+    // lead outside `outputPath`, or through a symbolic link below it, are
+    // skipped. False when any entry failed.
     Q_INVOKABLE bool extractAll(const QString &outputPath);
 
     // Writing. zwOpen() replaces the file that must already exist at `path`
@@ -118,36 +126,49 @@ signals:
 
 private:
     bool zrOpen();
+    // Ends a background run, delivering its last signals, and closes both
+    // handles; false when a signal handler destroyed the object meanwhile.
+    bool closeAll();
     void closeReader();
     void closeWriter();
     // How the extraction of one entry, or a whole run, ended.
     enum class Outcome { Extracted, Failed, Canceled };
     struct BackgroundRun;
     class QueuedObserver;
+    class SignalObserver;
 
     // The index of the entry, or -1.
     int locateFile(const QString &fileName, bool caseSensitive);
-    // Both run on the calling thread with a reader of that thread.
-    static Outcome extractCurrentFile(ZipReader &reader, int index, const QString &outputFilePath,
+    // These run on the calling thread with a reader of that thread. An
+    // entry goes to `name` in the open `folder`; `outputFilePath` names it
+    // in signals and messages.
+    static Outcome extractCurrentFile(ZipReader &reader, int index, const Extras::FileLayer::Folder &folder,
+                                      const QByteArray &name, const QString &outputFilePath,
                                       ExtractObserver &observer);
+    static Outcome extractToFile(ZipReader &reader, int index, const QString &outputFilePath,
+                                 ExtractObserver &observer);
     static Outcome extractEntries(ZipReader &reader, const QString &outputPath, ExtractObserver &observer);
     bool refuseNestedExtraction(const char *function) const;
     // Runs the entry at `index` of the archive's reader, or all entries
     // when it is -1, on a worker thread.
     bool startInBackground(int index, const QString &outputPath);
     // Emits the queued reports of the background run as signals, for about
-    // `budgetNs` at the most.
-    void deliverReports(qint64 budgetNs);
+    // `budgetNs` at the most; false when a handler destroyed the object.
+    bool deliverReports(qint64 budgetNs);
     void finishBackgroundRun(Outcome outcome);
     // Cancels the background run and waits for it; with `deliver` its
-    // remaining signals are sent before this returns.
-    void stopBackgroundRun(bool deliver);
+    // remaining signals are sent before this returns. False when a signal
+    // handler destroyed the object.
+    bool stopBackgroundRun(bool deliver);
 
     QString m_path;
     // Shared with a running extraction, which a signal handler may outlive
     // the archive's closing with.
     std::shared_ptr<ZipReader> m_reader;
     std::unique_ptr<ZipWriter> m_writer;
+    // The file the last open failed on, while `path` names it.
+    bool m_failedOpen = false;
+    ZipReader::FileState m_failedState;
     bool m_caseSensitive = false;
     // Changes whenever the reader is closed, so that an extraction notices
     // that the archive it walks is gone, whatever was opened since.

@@ -46,19 +46,10 @@ QString TkZipFileInfo::suffix() const
 
 QDateTime TkZipFileInfo::lastModified() const
 {
-    return dateTime(m_info.date);
+    return m_info.date.toLocalDateTime();
 }
 
 ulong TkZipFileInfo::crc() const
 {
     return ulong(m_info.crc & 0xffffffffu);
-}
-
-QDateTime TkZipFileInfo::dateTime(const ZipDate &date)
-{
-    // The fields come straight from the archive: a month of 0 in the DOS
-    // date gives -1 here. QDate and QTime reject what is out of range.
-    const QDate day(date.year, date.month + 1, date.day);
-    const QTime time(date.hour, date.minute, date.second, 0);
-    return QDateTime(day, time, Qt::LocalTime);
 }

@@ -52,9 +52,6 @@ public:
     QDateTime lastModified() const;
     ulong crc() const;
 
-    // The local date-time that a record's time fields describe.
-    static QDateTime dateTime(const ZipDate &date);
-
 signals:
     void filePathChanged();
 

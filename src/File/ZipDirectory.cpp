@@ -1,12 +1,14 @@
 #include "ZipDirectory.h"
 
-#include "ZipPlatform.h"
+#include "ZipNames.h"
+#include "FileLayer.h"
 
 #include <QByteArray>
 #include <QtEndian>
 
+#include <zlib.h>
+
 #include <algorithm>
-#include <limits>
 #include <numeric>
 
 namespace {
@@ -21,6 +23,8 @@ constexpr qint64 Zip64LocatorSize = 20;
 constexpr qint64 CentralSize = 46;
 constexpr qint64 LocalHeaderSize = 30;
 constexpr quint16 Zip64ExtraId = 0x0001;
+constexpr quint16 UnicodePathExtraId = 0x7075;
+constexpr quint16 Utf8NameFlag = 0x0800;
 // The end record is followed by a comment of at most 65 535 bytes.
 constexpr qint64 EndSearchSize = EndSize + 0xffff;
 
@@ -47,14 +51,50 @@ quint64 saturatingAdd(quint64 a, quint64 b)
 bool hasSignature(FILE *file, quint64 offset, quint32 signature)
 {
     char bytes[4];
-    return ZipPlatform::readAt(file, offset, bytes, 4) && u32(bytes) == signature;
+    return Extras::FileLayer::readAt(file, offset, bytes, 4) && u32(bytes) == signature;
 }
 
 // Applies a Zip64 extra field: each value that the fixed record marks as
 // too large for 32 (or 16) bits follows in this order.
-void applyZip64(const char *extra, int length, ZipDirectory::Entry &entry)
+void applyZip64(const char *data, int size, ZipDirectory::Entry &entry)
 {
     ZipEntryRecord &r = entry.record;
+    int used = 0;
+    auto take64 = [&](quint64 &value) {
+        if (used + 8 <= size) {
+            value = u64(data + used);
+            used += 8;
+        }
+    };
+    if (r.uncompressedSize == 0xffffffffu)
+        take64(r.uncompressedSize);
+    if (r.compressedSize == 0xffffffffu)
+        take64(r.compressedSize);
+    if (entry.localHeaderOffset == 0xffffffffu)
+        take64(entry.localHeaderOffset);
+    if (r.diskNumStart == 0xffffu && used + 4 <= size)
+        r.diskNumStart = u32(data + used);
+}
+
+// The name of an Info-ZIP Unicode path field (version 1, the CRC-32 of the
+// name field it stands for, the name in UTF-8); null when it does not
+// apply to `storedName`.
+QString unicodePath(const char *data, int size, const char *storedName, int storedSize)
+{
+    if (size < 5 || data[0] != 1)
+        return QString();
+    const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(storedName), uInt(storedSize)));
+    if (u32(data + 1) != crc)
+        return QString();
+    return ZipNames::decodeUtf8(data + 5, size - 5);
+}
+
+// Walks the sub-fields of an extra field for the two that are used. Work
+// and memory are bounded by the field's 64 KiB; nothing else is kept.
+void readExtra(const char *extra, int length, const char *storedName, int storedSize, ZipDirectory::Entry &entry,
+               QString *unicodeName)
+{
+    bool zip64Seen = false;
     for (int at = 0; at + 4 <= length;) {
         const quint16 id = u16(extra + at);
         const int size = u16(extra + at + 2);
@@ -62,25 +102,67 @@ void applyZip64(const char *extra, int length, ZipDirectory::Entry &entry)
         at += 4 + size;
         if (at > length)
             return;
-        if (id != Zip64ExtraId)
-            continue;
-        int used = 0;
-        auto take64 = [&](quint64 &value) {
-            if (used + 8 <= size) {
-                value = u64(data + used);
-                used += 8;
-            }
-        };
-        if (r.uncompressedSize == 0xffffffffu)
-            take64(r.uncompressedSize);
-        if (r.compressedSize == 0xffffffffu)
-            take64(r.compressedSize);
-        if (entry.localHeaderOffset == 0xffffffffu)
-            take64(entry.localHeaderOffset);
-        if (r.diskNumStart == 0xffffu && used + 4 <= size)
-            r.diskNumStart = u32(data + used);
-        return;
+        if (id == Zip64ExtraId && !zip64Seen) {
+            applyZip64(data, size, entry);
+            zip64Seen = true;
+        } else if (id == UnicodePathExtraId && unicodeName->isNull()) {
+            *unicodeName = unicodePath(data, size, storedName, storedSize);
+        }
     }
+}
+
+// A region of the file read front to back in pieces: at most one piece, or
+// one record where that is larger, is held at a time.
+class Window
+{
+public:
+    Window(FILE *file, quint64 start, quint64 size)
+        : m_file(file)
+        , m_next(start)
+        , m_end(start + size)
+    {
+    }
+    // Makes `count` bytes from the cursor on available; false when the
+    // region ends before them or the file cannot be read.
+    bool need(qint64 count)
+    {
+        if (m_filled - m_at >= count)
+            return true;
+        if (quint64(count - (m_filled - m_at)) > m_end - m_next)
+            return false;
+        m_buffer.remove(0, m_at);
+        m_filled -= m_at;
+        m_at = 0;
+        const qint64 wanted = qMin<quint64>(qMax<qint64>(count, PieceSize) - m_filled, m_end - m_next);
+        m_buffer.resize(int(m_filled + wanted));
+        if (!Extras::FileLayer::readAt(m_file, m_next, m_buffer.data() + m_filled, wanted)) {
+            m_failed = true;
+            return false;
+        }
+        m_filled += wanted;
+        m_next += quint64(wanted);
+        return true;
+    }
+    const char *data() const { return m_buffer.constData() + m_at; }
+    void skip(qint64 count) { m_at += count; }
+    bool failed() const { return m_failed; }
+
+private:
+    static constexpr qint64 PieceSize = 64 * 1024;
+    FILE *m_file;
+    quint64 m_next;
+    const quint64 m_end;
+    QByteArray m_buffer;
+    qint64 m_at = 0;
+    qint64 m_filled = 0;
+    bool m_failed = false;
+};
+
+// Whether `found` records agree with the end record's `count`: equal, or
+// more by a multiple of 65 536 (a 16-bit count that wrapped).
+bool countAgrees(quint64 found, quint64 count)
+{
+    return found == count || (found > count && (found - count) % 0x10000 == 0);
 }
 
 } // namespace
@@ -97,6 +179,25 @@ ZipDate ZipDate::fromDos(quint32 dosDateTime)
     d.minute = int((time >> 5) & 0x3f);
     d.second = int(time & 0x1f) * 2;
     return d;
+}
+
+QDateTime ZipDate::toLocalDateTime() const
+{
+    // The fields come straight from the archive: a month of 0 in the DOS
+    // date gives -1 here. QDate and QTime reject what is out of range.
+    return QDateTime(QDate(year, month + 1, day), QTime(hour, minute, second, 0), Qt::LocalTime);
+}
+
+int ZipEntryRecord::unixPermissions() const
+{
+    // Unix and macOS keep the file's mode in the high 16 bits. Set-id and
+    // sticky bits are never taken, nor the mode of a link or a folder.
+    const int host = version >> 8;
+    const quint32 mode = externalFa >> 16;
+    const quint32 type = mode & 0170000;
+    if ((host != 3 && host != 19) || (type != 0 && type != 0100000) || (mode & 0777) == 0)
+        return -1;
+    return int(mode & 0777);
 }
 
 ZipDirectory::Status ZipDirectory::read(FILE *file, quint64 fileSize)
@@ -120,7 +221,7 @@ ZipDirectory::Status ZipDirectory::readEnd(FILE *file, quint64 fileSize, quint64
     const qint64 tailSize = qint64(qMin<quint64>(fileSize, EndSearchSize));
     const quint64 tailStart = fileSize - quint64(tailSize);
     QByteArray tail(int(tailSize), Qt::Uninitialized);
-    if (!ZipPlatform::readAt(file, tailStart, tail.data(), tailSize))
+    if (!Extras::FileLayer::readAt(file, tailStart, tail.data(), tailSize))
         return Status::ReadError;
 
     // The last signature whose comment fits in the file.
@@ -145,7 +246,7 @@ ZipDirectory::Status ZipDirectory::readEnd(FILE *file, quint64 fileSize, quint64
     quint64 directoryEnd = endPosition;
     char locator[Zip64LocatorSize];
     if (endPosition >= quint64(Zip64LocatorSize)
-        && ZipPlatform::readAt(file, endPosition - Zip64LocatorSize, locator, Zip64LocatorSize)
+        && Extras::FileLayer::readAt(file, endPosition - Zip64LocatorSize, locator, Zip64LocatorSize)
         && u32(locator) == Zip64LocatorSignature) {
         // Usually right before the locator; the locator's own offset counts
         // from the start of the archive, which a prefix moves.
@@ -154,7 +255,7 @@ ZipDirectory::Status ZipDirectory::readEnd(FILE *file, quint64 fileSize, quint64
         for (quint64 candidate : candidates) {
             char record[Zip64EndSize];
             if (candidate > before || before - candidate < quint64(Zip64EndSize)
-                || !ZipPlatform::readAt(file, candidate, record, Zip64EndSize) || u32(record) != Zip64EndSignature)
+                || !Extras::FileLayer::readAt(file, candidate, record, Zip64EndSize) || u32(record) != Zip64EndSignature)
                 continue;
             disk = u32(record + 16);
             directoryDisk = u32(record + 20);
@@ -175,7 +276,7 @@ ZipDirectory::Status ZipDirectory::readEnd(FILE *file, quint64 fileSize, quint64
     // the directory was written to end where the end records begin. An
     // archive whose offsets were already adjusted to a prefix has none.
     m_prefix = directoryEnd - *size - *offset;
-    if (m_prefix != 0 && *count != 0 && !hasSignature(file, m_prefix + *offset, CentralSignature)
+    if (m_prefix != 0 && *size != 0 && !hasSignature(file, m_prefix + *offset, CentralSignature)
         && hasSignature(file, *offset, CentralSignature))
         m_prefix = 0;
     return Status::Ok;
@@ -183,49 +284,60 @@ ZipDirectory::Status ZipDirectory::readEnd(FILE *file, quint64 fileSize, quint64
 
 ZipDirectory::Status ZipDirectory::readEntries(FILE *file, quint64 count, quint64 size, quint64 offset)
 {
-    // Every record takes at least its fixed part: a count that cannot fit
-    // is a broken end record, not a reason to reserve memory for it.
-    if (count > size / CentralSize)
-        return Status::Inconsistent;
-    QByteArray directory(int(qMin<quint64>(size, quint64(std::numeric_limits<int>::max()))), Qt::Uninitialized);
-    if (quint64(directory.size()) != size)
-        return Status::Inconsistent;
-    if (!ZipPlatform::readAt(file, m_prefix + offset, directory.data(), qint64(size)))
-        return Status::ReadError;
-
-    m_entries.reserve(size_t(count));
-    const char *p = directory.constData();
-    const char *const end = p + directory.size();
-    for (quint64 i = 0; i < count; ++i) {
-        if (end - p < CentralSize || u32(p) != CentralSignature)
-            return Status::Inconsistent;
+    Window window(file, m_prefix + offset, size);
+    while (window.need(4) && u32(window.data()) == CentralSignature) {
+        if (!window.need(CentralSize))
+            break;
+        const char *p = window.data();
+        const qint64 variable = qint64(u16(p + 28)) + u16(p + 30) + u16(p + 32);
+        if (!window.need(CentralSize + variable))
+            break;
         Entry entry;
-        ZipEntryRecord &r = entry.record;
-        r.version = u16(p + 4);
-        r.versionNeeded = u16(p + 6);
-        r.flag = u16(p + 8);
-        r.compressionMethod = u16(p + 10);
-        r.dosDate = quint32(u16(p + 14)) << 16 | u16(p + 12);
-        r.crc = u32(p + 16);
-        r.compressedSize = u32(p + 20);
-        r.uncompressedSize = u32(p + 24);
-        r.sizeFilename = u16(p + 28);
-        r.sizeFileExtra = u16(p + 30);
-        r.sizeFileComment = u16(p + 32);
-        r.diskNumStart = u16(p + 34);
-        r.internalFa = u16(p + 36);
-        r.externalFa = u32(p + 38);
-        entry.localHeaderOffset = u32(p + 42);
-        const qint64 variable = qint64(r.sizeFilename) + r.sizeFileExtra + r.sizeFileComment;
-        if (end - p - CentralSize < variable)
-            return Status::Inconsistent;
-        applyZip64(p + CentralSize + r.sizeFilename, r.sizeFileExtra, entry);
-        r.date = ZipDate::fromDos(r.dosDate);
-        m_entries.push_back(entry);
-        p += CentralSize + variable;
+        readRecord(window.data(), &entry);
+        m_entries.push_back(std::move(entry));
+        window.skip(CentralSize + variable);
+    }
+    if (window.failed())
+        return Status::ReadError;
+    if (!countAgrees(m_entries.size(), count)) {
+        m_entries.clear();
+        return Status::Inconsistent;
     }
     markOverlaps(offset);
     return Status::Ok;
+}
+
+void ZipDirectory::readRecord(const char *p, Entry *entry)
+{
+    ZipEntryRecord &r = entry->record;
+    r.version = u16(p + 4);
+    r.versionNeeded = u16(p + 6);
+    r.flag = u16(p + 8);
+    r.compressionMethod = u16(p + 10);
+    r.dosDate = quint32(u16(p + 14)) << 16 | u16(p + 12);
+    r.crc = u32(p + 16);
+    r.compressedSize = u32(p + 20);
+    r.uncompressedSize = u32(p + 24);
+    r.sizeFilename = u16(p + 28);
+    r.sizeFileExtra = u16(p + 30);
+    r.sizeFileComment = u16(p + 32);
+    r.diskNumStart = u16(p + 34);
+    r.internalFa = u16(p + 36);
+    r.externalFa = u32(p + 38);
+    r.date = ZipDate::fromDos(r.dosDate);
+    entry->localHeaderOffset = u32(p + 42);
+
+    const char *storedName = p + CentralSize;
+    QString unicodeName;
+    readExtra(storedName + r.sizeFilename, r.sizeFileExtra, storedName, r.sizeFilename, *entry, &unicodeName);
+    if (unicodeName.isNull()) {
+        entry->name = ZipNames::decode(storedName, r.sizeFilename, r.flag & Utf8NameFlag, &entry->nameValid);
+    } else {
+        entry->name = unicodeName;
+        entry->nameValid = true;
+    }
+    if (ZipNames::usesBackslash(r.version >> 8))
+        entry->name.replace(QLatin1Char('\\'), QLatin1Char('/'));
 }
 
 void ZipDirectory::markOverlaps(quint64 directoryOffset)

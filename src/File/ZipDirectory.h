@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QDateTime>
+#include <QString>
 #include <QtGlobal>
 
 #include <cstdio>
@@ -16,6 +18,8 @@ struct ZipDate {
     int year = 0;
 
     static ZipDate fromDos(quint32 dosDateTime);
+    // The local date-time of the fields; invalid when they are out of range.
+    QDateTime toLocalDateTime() const;
 };
 
 // One entry's record in the central directory, 64-bit sizes applied.
@@ -35,14 +39,26 @@ struct ZipEntryRecord {
     quint16 internalFa = 0;
     quint32 externalFa = 0;
     ZipDate date;                  // dosDate as fields
+
+    // The read, write and execute bits of an entry made on Unix, or -1
+    // when the record holds none.
+    int unixPermissions() const;
 };
 
 /*!
     Reads the end records and the central directory of a ZIP file: where the
     archive starts in the file (after a self-extracting stub, for instance),
-    and every entry's record with its local header offset. Zip64 end records
-    and extra fields are applied, so sizes and offsets past 4 GiB and more
-    than 65 535 entries are read as they are.
+    and every entry's record with its local header offset and name. Zip64
+    end records and extra fields are applied, so sizes and offsets past
+    4 GiB and more than 65 535 entries are read as they are.
+
+    The directory is read front to back in pieces, one record at a time, up
+    to the first record that is not a central header: memory follows the
+    records that are there, never the sizes and counts the end record
+    claims. Writers without Zip64 records keep only the low 16 bits of the
+    entry count, so a count that falls short of the records by a multiple
+    of 65 536 is accepted. Of the extra fields only the two that are used
+    are looked at: Zip64 sizes and offsets, and the Info-ZIP Unicode path.
 
     It also marks entries whose data overlap another entry or the central
     directory: one local header named by many central records, or an entry
@@ -56,6 +72,10 @@ public:
         ZipEntryRecord record;
         quint64 localHeaderOffset = 0; // from the start of the archive, not of the file
         bool overlapping = false;
+        // False for a name flagged UTF-8 whose bytes are not: that entry
+        // cannot be extracted, the others can.
+        bool nameValid = true;
+        QString name;                  // decoded as ZipNames says, "/" as separator
     };
 
     enum class Status { Ok, NotAnArchive, Inconsistent, MultiDisk, ReadError };
@@ -70,6 +90,8 @@ public:
 private:
     Status readEnd(FILE *file, quint64 fileSize, quint64 *count, quint64 *size, quint64 *offset);
     Status readEntries(FILE *file, quint64 count, quint64 size, quint64 offset);
+    // The fixed part at `p` is followed by the name, extra field and comment.
+    static void readRecord(const char *p, Entry *entry);
     void markOverlaps(quint64 directoryOffset);
 
     quint64 m_prefix = 0;

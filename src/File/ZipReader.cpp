@@ -1,9 +1,5 @@
 #include "ZipReader.h"
 
-#include "TkZipFileInfo.h"
-
-#include <zip.h>
-
 namespace {
 
 QString directoryProblem(ZipDirectory::Status status)
@@ -23,94 +19,44 @@ QString directoryProblem(ZipDirectory::Status status)
     return QString();
 }
 
-ZipReader::Error errorOf(zip_error_t *error)
-{
-    ZipReader::Error e;
-    e.zip = zip_error_code_zip(error);
-    e.system = zip_error_code_system(error);
-    e.text = QString::fromLocal8Bit(zip_error_strerror(error));
-    return e;
-}
-
 } // namespace
 
-ZipReader::Stream::Stream(zip_file *file)
-    : m_file(file)
-{
-}
-
-ZipReader::Stream::~Stream()
-{
-    zip_fclose(m_file);
-}
-
-qint64 ZipReader::Stream::read(char *data, qint64 size)
-{
-    return zip_fread(m_file, data, zip_uint64_t(size));
-}
-
-ZipReader::Error ZipReader::Stream::error() const
-{
-    return errorOf(zip_file_get_error(m_file));
-}
-
-std::unique_ptr<ZipReader> ZipReader::open(const QString &path, QString *reason)
+std::unique_ptr<ZipReader> ZipReader::open(const QString &path, QString *reason, FileState *state,
+                                           const FileState *unless, bool *unchanged)
 {
     std::unique_ptr<ZipReader> reader(new ZipReader);
     reader->m_path = path;
-    quint64 size = 0;
-    FILE *file = ZipPlatform::openArchive(path, &reader->m_identity, &size, reason);
-    if (!file)
+    FileState found;
+    reader->m_file = Extras::FileLayer::openStream(path, &found, reason);
+    if (state)
+        *state = found;
+    if (unless && *unless == found) {
+        *unchanged = true;
         return nullptr;
-    const ZipDirectory::Status status = reader->m_directory.read(file, size);
+    }
+    if (!reader->m_file)
+        return nullptr;
+    reader->m_identity = found.id;
+    const ZipDirectory::Status status = reader->m_directory.read(reader->m_file, found.size);
     if (status != ZipDirectory::Status::Ok) {
         *reason = directoryProblem(status);
-        std::fclose(file);
         return nullptr;
     }
-
-    // libzip sees the archive from its first byte, past any prefix; the
-    // source owns the file from here on.
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_source_t *source = zip_source_filep_create(file, reader->m_directory.prefix(), 0, &error);
-    if (!source) {
-        *reason = errorOf(&error).text;
-        zip_error_fini(&error);
-        std::fclose(file);
-        return nullptr;
-    }
-    reader->m_archive = zip_open_from_source(source, ZIP_RDONLY, &error);
-    if (!reader->m_archive) {
-        *reason = errorOf(&error).text;
-        zip_error_fini(&error);
-        zip_source_free(source);
-        return nullptr;
-    }
-    zip_error_fini(&error);
-
-    const int count = int(reader->m_directory.entries().size());
-    if (zip_get_num_entries(reader->m_archive, 0) != count) {
-        *reason = directoryProblem(ZipDirectory::Status::Inconsistent);
-        return nullptr;
-    }
-    reader->m_names.reserve(count);
-    for (int i = 0; i < count; ++i)
-        reader->m_names.append(QString::fromUtf8(zip_get_name(reader->m_archive, zip_uint64_t(i), ZIP_FL_ENC_GUESS)));
     return reader;
 }
 
 ZipReader::~ZipReader()
 {
-    if (m_archive)
-        zip_discard(m_archive);
+    if (m_file)
+        std::fclose(m_file);
 }
 
 void ZipReader::listNames() const
 {
     if (m_listed)
         return;
-    for (const QString &name : m_names) {
+    for (const ZipDirectory::Entry &entry : m_directory.entries()) {
+        const QString &name = entry.name;
         if (name.endsWith(QLatin1Char('/')))
             m_folderNames.append(name.left(name.size() - 1));
         else
@@ -134,31 +80,25 @@ const QStringList &ZipReader::folderNames() const
 int ZipReader::indexOf(const QString &name, bool caseSensitive) const
 {
     // Both indexes keep the first entry of a name, as archive order would.
-    if (m_exact.isEmpty() && !m_names.isEmpty()) {
-        m_exact.reserve(m_names.size());
-        for (int i = m_names.size() - 1; i >= 0; --i)
-            m_exact.insert(m_names.at(i), i);
+    if (m_exact.isEmpty() && count() > 0) {
+        m_exact.reserve(count());
+        for (int i = count() - 1; i >= 0; --i)
+            m_exact.insert(this->name(i), i);
     }
     const int exact = m_exact.value(name, -1);
     if (exact >= 0 || caseSensitive)
         return exact;
-    if (m_folded.isEmpty() && !m_names.isEmpty()) {
-        m_folded.reserve(m_names.size());
-        for (int i = m_names.size() - 1; i >= 0; --i)
-            m_folded.insert(m_names.at(i).toCaseFolded(), i);
+    if (m_folded.isEmpty() && count() > 0) {
+        m_folded.reserve(count());
+        for (int i = count() - 1; i >= 0; --i)
+            m_folded.insert(this->name(i).toCaseFolded(), i);
     }
     return m_folded.value(name.toCaseFolded(), -1);
 }
 
-std::unique_ptr<ZipReader::Stream> ZipReader::openEntry(int index, Error *error) const
+std::unique_ptr<ZipEntryStream> ZipReader::openEntry(int index, ZipError *error) const
 {
-    zip_file_t *file = zip_fopen_index(m_archive, zip_uint64_t(index), 0);
-    if (!file) {
-        *error = errorOf(zip_get_error(m_archive));
-        zip_error_clear(m_archive);
-        return nullptr;
-    }
-    return std::unique_ptr<Stream>(new Stream(file));
+    return ZipEntryStream::open(m_file, m_directory.prefix(), entry(index), error);
 }
 
 QDateTime ZipReader::lastModified(int index)
@@ -168,7 +108,7 @@ QDateTime ZipReader::lastModified(int index)
         m_convertedDos = record.dosDate;
         // Kept in UTC: a local date-time asks the time zone again on every
         // conversion to seconds.
-        m_converted = TkZipFileInfo::dateTime(record.date).toUTC();
+        m_converted = record.date.toLocalDateTime().toUTC();
     }
     return m_converted;
 }

@@ -194,6 +194,42 @@ TestCase {
         archive.destroy()
     }
 
+    Timer {
+        id: destroyer
+        interval: 10
+        property var victim: null
+        onTriggered: victim.destroy()
+    }
+
+    function test_destroyedByAProgressHandler_data() {
+        return [
+            { tag: "synchronous", asynchronous: false },
+            { tag: "background", asynchronous: true }
+        ]
+    }
+
+    // A handler that runs an event loop lets the deferred deletion of the
+    // archive happen in the middle of the extraction. Under AddressSanitizer
+    // any use of the destroyed object after that is reported.
+    function test_destroyedByAProgressHandler(data) {
+        var archive = createArchive(basicFixture.filePath)
+        archive.asynchronous = data.asynchronous
+        var handled = 0
+        archive.extractProgress.connect(function() {
+            if (handled++ > 0)
+                return
+            destroyer.victim = archive
+            destroyer.start()
+            System.wait(100)
+        })
+        compare(archive.extractAll(root.filePath("out")), data.asynchronous,
+                "a synchronous run ends with its object, a background one had started")
+        tryVerify(function() { return handled > 0 && !destroyer.running })
+        wait(50)
+        if (!data.asynchronous)
+            verify(!root.fileExists("out/c.txt"), "the run stopped with its object")
+    }
+
     Component {
         id: signalSpyComponent
         SignalSpy {}

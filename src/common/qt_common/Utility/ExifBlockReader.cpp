@@ -156,10 +156,15 @@ QExifValue ExifBlockReader::readIfdValue(const ExifIfdHeader &entry, quint32 at)
     case QExifValue::SignedLong:
         data = length <= 4 ? field : dataAt(offset, length);
         break;
-    case QExifValue::Ascii:
-        // The text is all but the terminating zero; the count is its length plus one.
-        return QExifValue(
-            m_arena->make(QExifValue::Ascii, count > 0 ? count : 1, order, count <= 4 ? field : dataAt(offset, length)));
+    case QExifValue::Ascii: {
+        // The text is the count bytes up to the first zero byte, or all of
+        // them: writers pad with several zeros or leave the terminator out.
+        // The value counts the text and one terminator, as it is written.
+        data = count <= 4 ? field : dataAt(offset, length);
+        const void *zero = data ? memchr(data, 0, count) : nullptr;
+        const quint32 text = zero ? quint32(static_cast<const uchar *>(zero) - data) : count;
+        return QExifValue(m_arena->make(QExifValue::Ascii, text + 1, order, data));
+    }
     case QExifValue::Rational:
     case QExifValue::SignedRational:
         data = dataAt(offset, length);

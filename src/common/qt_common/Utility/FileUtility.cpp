@@ -1,12 +1,12 @@
 #include "FileUtility.h"
 
 #include "DebugUtility.h"
-#include "FilePlatform.h"
+#include "FileLayer.h"
+#include "FolderListing.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSettings>
 #include <QUuid>
 
@@ -48,24 +48,6 @@ quint32 toFileTime(const QDateTime &dateTime)
     return quint32(seconds);
 }
 
-// Canonical paths of the folders being walked: a symbolic link back to one
-// of them would make the walk endless, so such a folder is not entered.
-void collectFiles(const QDir &dir, const QString &prefix, QStringList &list, QStringList &walking)
-{
-    walking.append(QFileInfo(dir.absolutePath()).canonicalFilePath());
-    const QStringList names = dir.entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QString &name : names) {
-        const QString relative = prefix.isEmpty() ? name : prefix + QDir::separator() + name;
-        const QFileInfo info(dir.filePath(name));
-        if (info.isDir()) {
-            if (!walking.contains(info.canonicalFilePath()))
-                collectFiles(QDir(info.filePath()), relative, list, walking);
-        } else {
-            list.append(relative);
-        }
-    }
-    walking.removeLast();
-}
 } // namespace
 
 QByteArray FileUtility::pathPropertyName(const QString &name)
@@ -191,9 +173,17 @@ bool FileUtility::setHomePath(const QString &path)
 
 QString FileUtility::resolvedPath(const QString &path, bool searchSettingsAndEnvironment)
 {
+    return resolvedPath(path, searchSettingsAndEnvironment, nullptr);
+}
+
+QString FileUtility::resolvedPath(const QString &path, bool searchSettingsAndEnvironment, bool *resolved)
+{
     const bool tilde = path.startsWith(QLatin1Char('~'));
-    if (!tilde && !path.startsWith(QLatin1Char('$')))
+    if (!tilde && !path.startsWith(QLatin1Char('$'))) {
+        if (resolved)
+            *resolved = !path.isEmpty();
         return path;
+    }
 
     int separator = path.indexOf(QLatin1Char('/'));
     if (separator < 0)
@@ -225,19 +215,34 @@ QString FileUtility::resolvedPath(const QString &path, bool searchSettingsAndEnv
         if (!pathVariableExists(name, searchSettingsAndEnvironment))
             qCWarning(CATEGORY_UTILITY) << Q_FUNC_INFO << "Nonexistent Path variable" << name;
     }
-    return replacement + path.mid(replaced);
+    const QString result = replacement + path.mid(replaced);
+    if (resolved)
+        *resolved = !replacement.isEmpty() && !result.isEmpty();
+    return result;
 }
 
 QString FileUtility::resolvedPath(const QUrl &url, bool searchSettingsAndEnvironment)
 {
-    if (url.scheme() == QLatin1String("qrc"))
-        return QLatin1Char(':') + url.path(QUrl::FullyDecoded);
+    return resolvedPath(url, searchSettingsAndEnvironment, nullptr);
+}
+
+QString FileUtility::resolvedPath(const QUrl &url, bool searchSettingsAndEnvironment, bool *resolved)
+{
+    if (url.scheme() == QLatin1String("qrc")) {
+        const QString path = QLatin1Char(':') + url.path(QUrl::FullyDecoded);
+        if (resolved)
+            *resolved = path.size() > 1;
+        return path;
+    }
     if (url.isLocalFile())
-        return resolvedPath(url.toLocalFile(), searchSettingsAndEnvironment);
+        return resolvedPath(url.toLocalFile(), searchSettingsAndEnvironment, resolved);
     const QString path = url.path(QUrl::FullyDecoded);
-    if (path.isEmpty())
+    if (path.isEmpty()) {
+        if (resolved)
+            *resolved = false;
         return QString();
-    return resolvedPath(path, searchSettingsAndEnvironment);
+    }
+    return resolvedPath(path, searchSettingsAndEnvironment, resolved);
 }
 
 QUrl FileUtility::resolvedPathUrl(const QString &path, bool searchSettingsAndEnvironment)
@@ -267,36 +272,17 @@ QUrl FileUtility::resourcePathUrl(const QString &path)
 
 QByteArray FileUtility::readFile(const QString &filePath)
 {
-    if (!QFile::exists(filePath))
-        return QByteArray();
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
+    // Resource paths belong to Qt's file engine.
+    if (filePath.startsWith(QLatin1Char(':'))) {
+        QFile file(filePath);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    return FileLayer::readFile(filePath);
 }
 
 bool FileUtility::writeFile(const QString &filePath, const QByteArray &bytes)
 {
-    // The new content goes to a temporary file that takes the old one's
-    // place only once every byte is written, so a failed write (disk full,
-    // quota, size limit) keeps the previous content. That is only done where
-    // nobody can tell the file was replaced: other names of the file, pipes,
-    // devices, other owners and groups, set-id bits and watchers all need the
-    // file itself written, and so does a folder without room for the
-    // temporary file.
-    if (FilePlatform::canReplaceUnseen(filePath)) {
-        QSaveFile file(filePath);
-        if (file.open(QIODevice::WriteOnly)) {
-            // QSaveFile buffers small writes and its commit() ignores a failed
-            // flush: the write, the flush and the sync are checked first.
-            if (file.write(bytes) == bytes.size() && file.flush() && FilePlatform::syncToDisk(int(file.handle())))
-                return file.commit();
-            file.cancelWriting();
-            file.commit();
-            return false;
-        }
-    }
-    return FilePlatform::writeInPlace(filePath, bytes);
+    return FileLayer::writeFile(FileLayer::Place::whole(filePath), bytes, FileLayer::OutputFile::Rules::WholeFile);
 }
 
 bool FileUtility::isUrl(const QUrl &url)
@@ -353,7 +339,7 @@ QList<QVariant> FileUtility::stringsToUris(const QStringList &texts)
 bool FileUtility::setDateTime(const QString &filePath, const QDateTime &lastRead, const QDateTime &lastModified)
 {
     int error = 0;
-    if (!FilePlatform::setFileTimes(filePath.toLocal8Bit(), toFileTime(lastRead), toFileTime(lastModified), &error)) {
+    if (!FileLayer::setFileTimes(filePath, toFileTime(lastRead), toFileTime(lastModified), &error)) {
         qCWarning(CATEGORY_UTILITY) << Q_FUNC_INFO << "error" << error;
         return false;
     }
@@ -376,7 +362,7 @@ bool FileUtility::copyDateTime(const QString &fromFilePath, const QString &toFil
 
 bool FileUtility::setHidden(const QString &filePath, bool hidden)
 {
-    return FilePlatform::setHidden(filePath, hidden);
+    return FileLayer::setHidden(filePath, hidden);
 }
 
 bool FileUtility::mkpath(const QString &path)
@@ -388,7 +374,7 @@ bool FileUtility::mkpath(const QDir &dir)
 {
     if (dir.exists())
         return true;
-    return QDir(QFileInfo(dir.path()).path()).mkpath(dir.dirName());
+    return FileLayer::makeFolders(dir.absolutePath()).isOpen();
 }
 
 QString FileUtility::createRandomTempFolder()
@@ -412,22 +398,14 @@ QStringList FileUtility::dirEntryList(const QDir &dir)
 
 void FileUtility::dirEntryList(const QDir &dir, const QString &prefix, QStringList &list)
 {
-    QStringList walking;
-    collectFiles(dir, prefix, list, walking);
+    list += FolderListing::filesBelow(dir, prefix);
 }
 
 void FileUtility::deleteLocalFile(const QUrl &url)
 {
-    const QFileInfo info(url.toLocalFile());
-    if (!info.exists())
-        return;
     // Hidden entries count as siblings too: a folder is only removed when
     // the file is really the last thing in it.
-    QDir folder = info.dir();
-    const QStringList entries = folder.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden
-                                                 | QDir::System, QDir::Unsorted);
-    if (entries.size() == 1)
-        folder.removeRecursively();
+    FileLayer::removeFolderOfOnlyEntry(url.toLocalFile());
 }
 
 } // namespace Extras

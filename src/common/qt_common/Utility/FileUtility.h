@@ -52,17 +52,25 @@ public:
     // Path resolution: the leading variable is replaced, nothing else changes.
     static QString resolvedPath(const QString &path, bool searchSettingsAndEnvironment = true);
     static QString resolvedPath(const QUrl &url, bool searchSettingsAndEnvironment = true);
+    // The same, and whether the result names a place: `resolved` is false
+    // for an empty path and for a leading variable without a name or a
+    // value, whose remainder alone ("$UNSET/tmp/x" gives "/tmp/x") names
+    // something the caller never meant.
+    static QString resolvedPath(const QString &path, bool searchSettingsAndEnvironment, bool *resolved);
+    static QString resolvedPath(const QUrl &url, bool searchSettingsAndEnvironment, bool *resolved);
     static QUrl resolvedPathUrl(const QString &path, bool searchSettingsAndEnvironment = true);
     static QString resolvedUri(const QString &uri, bool searchSettingsAndEnvironment = true);
     static QUrl pathUrl(const QString &path);
     static QUrl resourcePathUrl(const QString &path);
 
-    // Whole files
+    // Whole files. Reads take regular files only (pipes and devices are
+    // refused at once, never waited on).
     static QByteArray readFile(const QString &filePath);
     // Replaces the file's content; true only when every byte was written.
     // A plain file of the writer is replaced whole, so a failed write keeps
     // its previous content; hard-linked files, pipes, devices and files of
-    // other users are written in place and stay the same file.
+    // other users are written in place and stay the same file. A link to an
+    // existing file is written through in place; a dangling link is refused.
     static bool writeFile(const QString &filePath, const QByteArray &bytes);
 
     // URLs and the strings QML passes

@@ -14,14 +14,19 @@ namespace Extras {
     Patterns are QDir's wildcards, matched without regard to case and
     applied to folders as well as files, so a folder whose name does not
     match is neither listed nor entered. Hidden and system entries are never
-    listed. A folder reached again through a symbolic link while it is being
-    walked is listed but not entered.
+    listed. Folders are read through open handles; folders reached through
+    symbolic links are entered too, but a walk enters each folder at most
+    once: met again, it is listed and not entered.
 */
 class FolderListing
 {
 public:
     // Names relative to `folder`, joined with the native separator.
     static QStringList names(const QDir &folder, const QStringList &patterns, bool subFolders, bool wantFiles);
+    // Every file below `folder`, depth first, `prefix` and the native
+    // separator before each; the folder's own name filters apply to its
+    // own entries only.
+    static QStringList filesBelow(const QDir &folder, const QString &prefix);
 };
 
 } // namespace Extras

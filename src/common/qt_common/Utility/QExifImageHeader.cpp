@@ -4,7 +4,7 @@
 #include "ExifBlockReader.h"
 #include "ExifTagTable.h"
 #include "QExifValue_p.h"
-#include "ReadFile.h"
+#include "FileLayer.h"
 
 #include <QBuffer>
 #include <QDataStream>
@@ -209,7 +209,7 @@ private:
 class ReadFileSource : public ExifSource
 {
 public:
-    explicit ReadFileSource(ReadFile *file)
+    explicit ReadFileSource(FileLayer::InputFile *file)
         : m_file(file)
     {
     }
@@ -218,7 +218,7 @@ public:
     bool isOpen() const override { return m_file->isOpen(); }
 
 private:
-    ReadFile *m_file;
+    FileLayer::InputFile *m_file;
 };
 
 // The first read takes this much: the start of image, a JFIF segment and
@@ -241,6 +241,18 @@ public:
         , m_size(qMax<qint64>(headBytes, 0))
     {
         memcpy(m_buffer, head, size_t(m_size));
+    }
+
+    // Bytes consumed from the start of the stream.
+    qint64 position() const { return m_consumed + m_pos; }
+
+    bool byte(uchar *byte)
+    {
+        if (!fill(1))
+            return false;
+        *byte = uchar(m_buffer[m_pos]);
+        m_pos += 1;
+        return true;
     }
 
     // A 16-bit big-endian word; false when the data ends first.
@@ -271,6 +283,7 @@ public:
             return true;
         }
         const qint64 beyond = count - (m_size - m_pos);
+        m_consumed += m_size + beyond;
         m_pos = m_size = 0;
         return m_source->skip(beyond);
     }
@@ -294,6 +307,7 @@ private:
             return true;
         if (m_pos > 0) {
             memmove(m_buffer, m_buffer + m_pos, size_t(m_size - m_pos));
+            m_consumed += m_pos;
             m_size -= m_pos;
             m_pos = 0;
         }
@@ -313,6 +327,8 @@ private:
     char *m_buffer;
     qint64 m_size;
     qint64 m_pos = 0;
+    // Bytes of the stream before the buffer's first byte.
+    qint64 m_consumed = 0;
 };
 
 bool QExifImageHeader::loadJpeg(const QString &fileName)
@@ -325,7 +341,7 @@ bool QExifImageHeader::loadJpeg(const QString &fileName)
             return false;
         return loadJpeg(&file);
     }
-    ReadFile file(fileName);
+    FileLayer::InputFile file(fileName);
     if (!file.isOpen())
         return false;
     ReadFileSource source(&file);
@@ -386,15 +402,42 @@ bool QExifImageHeader::readBlock(QIODevice *device)
     return parseBlock(arena, buffer, quint32(size));
 }
 
+namespace {
+
+const uchar startOfScan = 0xDA;
+const uchar endOfImage = 0xD9;
+const uchar app1 = 0xE1;
+
+// The code of the marker that begins at the reader's position: 0xFF, any
+// number of 0xFF fill bytes, then the code. False for a byte that begins no
+// marker, for the stuffed 0xFF 0x00 of image data and at the end of the data.
+bool readMarker(SegmentReader *in, uchar *code)
+{
+    uchar byte = 0;
+    if (!in->byte(&byte) || byte != 0xFF)
+        return false;
+    do {
+        if (!in->byte(&byte))
+            return false;
+    } while (byte == 0xFF && in->position() <= QExifImageHeader::MaximumExifSegmentStart);
+    *code = byte;
+    return byte != 0x00 && byte != 0xFF;
+}
+
+} // namespace
+
 bool QExifImageHeader::findExifSegment(SegmentReader *in, const char **block, qint64 *size)
 {
     if (!in->expect("\xFF\xD8", 2))
         return false;
-    // Steps from segment to segment by their lengths; only the first APP1 counts.
-    quint16 marker = 0;
-    while (in->word(&marker)) {
+    // Steps from segment to segment by their lengths; only the first APP1
+    // counts, and only the segments in front of the image data can hold it.
+    uchar code = 0;
+    while (in->position() <= MaximumExifSegmentStart && readMarker(in, &code)) {
+        if (code == startOfScan || code == endOfImage)
+            return false;
         quint16 length = 0;
-        if (marker == 0xFFE1) {
+        if (code == app1) {
             if (!in->word(&length) || !in->expect("Exif", 4) || !in->skip(2) || length < 8)
                 return false;
             *block = in->take(length - 8, size);

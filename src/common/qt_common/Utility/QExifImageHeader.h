@@ -178,6 +178,10 @@ public:
     // the limit keeps a large device from costing that much, and is still
     // far above the size of the EXIF data of a camera file.
     static constexpr qint64 MaximumReadBlockSize = 16 * 1024 * 1024;
+    // How far into a JPEG stream the EXIF segment may begin: cameras put it
+    // first or after JFIF; 1 MiB still admits 15 full-size segments before it
+    // and caps what a crafted chain of segments costs.
+    static constexpr qint64 MaximumExifSegmentStart = 1024 * 1024;
 
     QExifImageHeader();
     explicit QExifImageHeader(const QString &fileName);

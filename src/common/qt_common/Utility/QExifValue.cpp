@@ -67,8 +67,12 @@ QExifValuePrivate *rationalRecord(QExifValue::Type type, const QVector<QPair<T, 
 
 QExifValuePrivate *textRecord(const QString &text)
 {
-    return QExifValuePrivate::create(QExifValue::Ascii, quint32(text.size()) + 1, text.constData(),
-                                     sizeof(QChar) * size_t(text.size()), true);
+    // A text ends at its first zero character: that is where every reader of
+    // the written value stops.
+    const int zero = text.indexOf(QChar(0));
+    const int length = zero >= 0 ? zero : text.size();
+    return QExifValuePrivate::create(QExifValue::Ascii, quint32(length) + 1, text.constData(),
+                                     sizeof(QChar) * size_t(length), true);
 }
 
 QExifValuePrivate *bytesRecord(const QByteArray &bytes)

@@ -53,8 +53,9 @@ public:
     QExifValue();
     explicit QExifValue(quint8 value);
     explicit QExifValue(const QVector<quint8> &values);
-    // CodeNone builds an ASCII value; the other codes build UNDEFINED data
-    // with the code's prefix (null when the code's text codec is missing).
+    // CodeNone builds an ASCII value of the text up to its first zero
+    // character; the other codes build UNDEFINED data with the code's prefix
+    // (null when the code's text codec is missing).
     explicit QExifValue(const QString &value, CharacterCode code = CodeNone);
     explicit QExifValue(quint16 value);
     explicit QExifValue(const QVector<quint16> &values);

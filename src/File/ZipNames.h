@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+/*!
+    How entry names are read from an archive's bytes and compared once
+    extracted.
+
+    A name is read up to its first NUL byte. A name flagged as UTF-8 must be
+    UTF-8; an unflagged one is ASCII when every byte is below 0x80, UTF-8
+    when its bytes are valid UTF-8, and code page 437 (the DOS code page that
+    old Windows tools write) otherwise, where only the bytes from 0x80 up
+    differ from ASCII. Entries made on DOS and Windows hosts use the
+    backslash as their separator; it becomes "/".
+*/
+namespace ZipNames {
+
+// The host byte of "version made by" of the systems whose paths use "\".
+bool usesBackslash(int host);
+
+// The name of `size` bytes; `valid` is false for a name flagged UTF-8 whose
+// bytes are not (it is then decoded with replacement characters).
+QString decode(const char *bytes, int size, bool flaggedUtf8, bool *valid);
+
+// The text of an Info-ZIP Unicode path field, or a null text when it is
+// empty or no valid UTF-8.
+QString decodeUtf8(const char *bytes, int size);
+
+// The name as it lands below the output folder: empty and "." segments
+// dropped, so that "a//x.txt", "./a/x.txt" and "a/./x.txt" are "a/x.txt".
+// A trailing "/" is kept.
+QString cleaned(const QString &name);
+
+} // namespace ZipNames
