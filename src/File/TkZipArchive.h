@@ -2,45 +2,48 @@
 
 #include <QDir>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include "QmlRegistration.h"
 
+#include "JobObserver.h"
 #include "ZipReader.h"
 
+#include <functional>
 #include <memory>
 
 class TkZipFileInfo;
-class ZipWriter;
-namespace Extras {
-namespace FileLayer {
-class Folder;
+class ZipCompressor;
+class ZipSources;
+namespace Jobs {
+class JobRelay;
 }
-} // namespace Extras
 
 /*!
     The QML type ZipArchive: one ZIP file named by `path`. It lists the
     archive's entries, looks them up with or without case, hands out
-    ZipFileInfo snapshots and extracts one entry or the whole archive,
-    reporting progress and failures through signals.
+    ZipFileInfo snapshots, extracts one entry or the whole archive, and
+    writes archives from files, reporting progress and failures through
+    signals. The work itself is done by ZipExtractor and ZipCompressor;
+    this class maps properties, calls and signals.
 
     The archive is opened for reading on the first operation that needs it
     and stays open until the path changes, close() is called or the object
-    is destroyed; its listing is kept while it is open. zwOpen() and
-    addFiles()/addFile() create an archive at `path`; close() finishes it.
-    Reading and writing never hold the file open at the same time.
+    is destroyed; its listing is kept while it is open.
 
-    With `asynchronous` set, extractFile() and extractAll() run on a worker
-    thread with an archive handle of its own and return at once; the
-    signals arrive on the object's thread in the order a synchronous run
-    gives them, ending with extractCompleted() or, after cancel(),
-    extractCanceled(). Changing the path, close() and destruction cancel a
-    run and wait for it.
+    One run (an extraction or a compression) at a time. With `asynchronous`
+    set, a run goes to a worker thread and the call returns at once; its
+    signals arrive on the object's thread (progress coalesced to what a
+    person can follow), ending with exactly one completed or canceled
+    signal. Changing the path, close() and destruction cancel a run and wait
+    for it. The amounts of the last run (bytes and entries, processed and
+    total) are properties for an overall progress bar.
 
     An extracted entry is written beside its target and put in place only
-    when all of it was read and its size and CRC matched, so a failed entry
-    leaves an existing file of that name as it was.
+    when all of it was read and its size and CRC matched; a written archive
+    is put in place only when complete. A failure leaves the previous file
+    as it was.
 */
 class TkZipArchive : public QObject
 {
@@ -54,10 +57,15 @@ class TkZipArchive : public QObject
     Q_PROPERTY(QStringList folderNames READ folderNames NOTIFY pathChanged)
     Q_PROPERTY(bool asynchronous READ asynchronous WRITE setAsynchronous NOTIFY asynchronousChanged)
     Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
+    Q_PROPERTY(qint64 processedBytes READ processedBytes NOTIFY amountsChanged)
+    Q_PROPERTY(qint64 totalBytes READ totalBytes NOTIFY amountsChanged)
+    Q_PROPERTY(int processedEntries READ processedEntries NOTIFY amountsChanged)
+    Q_PROPERTY(int totalEntries READ totalEntries NOTIFY amountsChanged)
 
 public:
-    // The status carried by extractError(). A zlib status without a name
-    // here (such as -3 for corrupt compressed data) is passed unchanged.
+    // The status carried by extractError() and compressError(). A zlib
+    // status without a name here (such as -3 for corrupt compressed data)
+    // is passed unchanged.
     enum class Result {
         EndOfListOfFile = -100,
         ErrNo = -1,
@@ -83,12 +91,16 @@ public:
     QStringList folderNames();
     bool asynchronous() const;
     void setAsynchronous(bool asynchronous);
-    // True while an extraction runs in the background.
+    // True while a run goes on in the background.
     bool busy() const;
+    qint64 processedBytes() const;
+    qint64 totalBytes() const;
+    int processedEntries() const;
+    int totalEntries() const;
 
     Q_INVOKABLE void close();
-    // Stops the running extraction at the next block of data; the entry
-    // being written leaves nothing behind.
+    // Stops the running extraction or compression at the next block of
+    // data; the entry being written leaves nothing behind.
     Q_INVOKABLE void cancel();
     Q_INVOKABLE bool exists(const QString &fileName);
     // A new parentless snapshot of the entry, or null.
@@ -102,17 +114,23 @@ public:
     // skipped. False when any entry failed.
     Q_INVOKABLE bool extractAll(const QString &outputPath);
 
-    // Writing. zwOpen() replaces the file that must already exist at `path`
-    // with a new archive, written when close() finishes it.
+    // Writes the archive at `path` anew from the named files of `folder`
+    // (names relative to it, kept as the entries' names). True when the
+    // run started (background) or the archive was written.
+    Q_INVOKABLE bool compressFiles(const QString &folder, const QStringList &fileNames);
+    // The same with every file below `folder`, as a walk finds them.
+    Q_INVOKABLE bool compressFolder(const QString &folder);
+
+    // Writing entry by entry: zwOpen() starts a new archive at `path`,
+    // written when close() finishes it.
     Q_INVOKABLE bool zwOpen();
     // Adds each named file of `folder`; a file that fails is logged and skipped.
     Q_INVOKABLE bool addFiles(const QString &folder, const QStringList &fileNames);
     bool addFiles(const QDir &dir, const QStringList &fileNames);
-    // Adds `fileName` (relative to `folder`, kept as the entry name) with a comment.
+    // Adds `fileName` (relative to `folder`, kept as the entry name) with a
+    // comment, reading and compressing it now.
     Q_INVOKABLE bool addFile(const QString &folder, const QString &fileName, const QString &comment = QString());
     bool addFile(const QDir &dir, const QString &fileName, const QString &comment);
-
-    class ExtractObserver;
 
 signals:
     void pathChanged();
@@ -121,51 +139,57 @@ signals:
     void extractProgress(const QString &fileName, const QString &outputFileName, double percent);
     void extractCompleted();
     void extractCanceled();
+    void compressProgress(const QString &fileName, double percent);
+    // `result` is a Result value.
+    void compressError(const QString &fileName, int result);
+    void compressCompleted();
+    void compressCanceled();
     void asynchronousChanged();
     void busyChanged();
+    void amountsChanged();
 
 private:
+    enum class Run { None, Extraction, Compression };
+    using Work = std::function<Jobs::Outcome(Jobs::Observer &observer)>;
+    class DirectObserver;
+
     bool zrOpen();
     // Ends a background run, delivering its last signals, and closes both
     // handles; false when a signal handler destroyed the object meanwhile.
     bool closeAll();
     void closeReader();
-    void closeWriter();
-    // How the extraction of one entry, or a whole run, ended.
-    enum class Outcome { Extracted, Failed, Canceled };
-    struct BackgroundRun;
-    class QueuedObserver;
-    class SignalObserver;
+    // Finishes the archive of zwOpen(); with `notify` its outcome is
+    // signalled. False when a handler destroyed the object.
+    bool closeWriter(bool notify);
 
     // The index of the entry, or -1.
     int locateFile(const QString &fileName, bool caseSensitive);
-    // These run on the calling thread with a reader of that thread. An
-    // entry goes to `name` in the open `folder`; `outputFilePath` names it
-    // in signals and messages.
-    static Outcome extractCurrentFile(ZipReader &reader, int index, const Extras::FileLayer::Folder &folder,
-                                      const QByteArray &name, const QString &outputFilePath,
-                                      ExtractObserver &observer);
-    static Outcome extractToFile(ZipReader &reader, int index, const QString &outputFilePath,
-                                 ExtractObserver &observer);
-    static Outcome extractEntries(ZipReader &reader, const QString &outputPath, ExtractObserver &observer);
-    bool refuseNestedExtraction(const char *function) const;
-    // Runs the entry at `index` of the archive's reader, or all entries
-    // when it is -1, on a worker thread.
-    bool startInBackground(int index, const QString &outputPath);
-    // Emits the queued reports of the background run as signals, for about
-    // `budgetNs` at the most; false when a handler destroyed the object.
-    bool deliverReports(qint64 budgetNs);
-    void finishBackgroundRun(Outcome outcome);
-    // Cancels the background run and waits for it; with `deliver` its
-    // remaining signals are sent before this returns. False when a signal
-    // handler destroyed the object.
-    bool stopBackgroundRun(bool deliver);
+    bool refuseNestedRun(const char *function) const;
+    // Whether the reader that an extraction started with has been closed.
+    std::function<bool()> readerClosedCheck();
+    // A reader of its own for a background extraction, and the index of
+    // the entry `index` of the object's reader in it (all entries: -1).
+    std::shared_ptr<ZipReader> workerReader(int index, int *workerIndex);
+    bool startInBackground(Run run, Work work);
+    // Runs `work` on this thread, its reports becoming signals at once.
+    // `alive` tells whether the object outlived it.
+    Jobs::Outcome runHere(Run run, const Work &work, bool *alive);
+    bool compress(const char *function, const QString &folder, const QStringList *fileNames);
+    void relayProgress(const QString &name, const QString &output, double percent);
+    void relayError(const QString &name, const QString &output, int result);
+    void runEnded();
+    void finishBackgroundRun(Jobs::Outcome outcome);
 
     QString m_path;
     // Shared with a running extraction, which a signal handler may outlive
     // the archive's closing with.
     std::shared_ptr<ZipReader> m_reader;
-    std::unique_ptr<ZipWriter> m_writer;
+    // The archive of zwOpen(); shared with addFile(), which a signal
+    // handler may outlive the object with.
+    std::shared_ptr<ZipCompressor> m_writer;
+    // addFile() is writing an entry: closing waits for it.
+    bool m_adding = false;
+    bool m_closeAfterAdding = false;
     // The file the last open failed on, while `path` names it.
     bool m_failedOpen = false;
     ZipReader::FileState m_failedState;
@@ -173,10 +197,11 @@ private:
     // Changes whenever the reader is closed, so that an extraction notices
     // that the archive it walks is gone, whatever was opened since.
     quint64 m_generation = 0;
-    bool m_extracting = false;
+    Run m_run = Run::None;
+    // The background run that just ended, for its last signal.
+    Run m_endedRun = Run::None;
     bool m_cancelRequested = false;
     bool m_asynchronous = false;
-    std::unique_ptr<BackgroundRun> m_run;
-    // Collects the reports of the background run on this object's thread.
-    QTimer m_collector;
+    // Background runs and the amounts of every run; a child of this object.
+    Jobs::JobRelay *m_relay = nullptr;
 };

@@ -140,6 +140,9 @@ public:
 
     // The entry `name` itself, or with `follow` what a link points to.
     Kind kindOf(const QByteArray &name, bool follow = false, FileId *id = nullptr) const;
+    // The entry `name` itself (never through a link) and, when something
+    // stands there, its state.
+    Kind stateOf(const QByteArray &name, FileState *state) const;
     // The subfolder `name`, never through a link. With `expected` valid,
     // only when it is that folder.
     Folder child(const QByteArray &name, const FileId &expected = FileId(), int *error = nullptr) const;
@@ -201,18 +204,31 @@ QByteArray readFile(const QString &path, bool *ok = nullptr);
 QByteArray readEntry(const Place &place, Kind *found, bool *ok);
 
 /*!
-    A regular file open for reading, for readers that take a few leading
-    bytes of many files. Anything else does not open.
+    A regular file open for reading: for readers that take a few leading
+    bytes of many files, and for sources read whole that must stay the file
+    that was named. Anything else does not open, and a pipe or device is
+    never waited on.
 */
 class InputFile
 {
 public:
+    // The file at a path the caller chose (links followed).
     explicit InputFile(const QString &path);
+    // The entry `name` of `folder`, never through a link.
+    InputFile(const Folder &folder, const QByteArray &name);
     ~InputFile();
     InputFile(const InputFile &) = delete;
     InputFile &operator=(const InputFile &) = delete;
 
     bool isOpen() const { return m_handle >= 0; }
+    // Why it did not open: a system error number, NotRegularFile or EISDIR.
+    int error() const { return m_error; }
+    // What the open handle was when it was opened, and its read, write and
+    // execute bits (folder-relative opens only).
+    const FileState &state() const { return m_state; }
+    unsigned permissions() const { return m_permissions; }
+    // What the open handle is now; an invalid state when that cannot be told.
+    FileState currentState() const;
     // Bytes read into `data`, 0 at the end, -1 on failure.
     qint64 read(char *data, qint64 size);
     // Moves `count` bytes forward; a position past the end reads nothing.
@@ -220,6 +236,9 @@ public:
 
 private:
     int m_handle = -1;
+    int m_error = 0;
+    FileState m_state;
+    unsigned m_permissions = 0;
 };
 
 // Opens an existing regular file for reading as a stream. Null and a
@@ -237,7 +256,8 @@ bool readAt(FILE *file, quint64 offset, char *data, qint64 size);
     the bytes go to a temporary file beside it, which commit() renames over
     it; until then, and whenever commit() is not reached, the previous file
     stays and the temporary file goes. A new file is made under its own
-    name and removed again unless commit() is reached.
+    name and removed again unless commit() is reached (archives: always
+    through a temporary file).
 */
 class OutputFile
 {
@@ -252,7 +272,12 @@ public:
         // files with other names, owners or set-id bits written in place.
         WholeFile,
         // Settings files: regular files only; any link is refused.
-        Settings
+        Settings,
+        // Archives: always written to a temporary file and renamed over
+        // the name, whether a regular file, a link or nothing stands
+        // there, so that no reader ever sees half an archive; a pipe or
+        // device (which cannot take positioned writes) is refused.
+        Archive
     };
 
     OutputFile(const Folder &folder, const QByteArray &name, Rules rules);
@@ -270,7 +295,13 @@ public:
     // Opens the file the bytes go to (inspecting first if not done yet).
     bool open();
     bool write(const char *data, qint64 size);
+    // Writes at `offset` without moving the position of write().
+    bool writeAt(quint64 offset, const char *data, qint64 size);
+    // Cuts the file to `size` bytes and goes on writing there.
+    bool truncate(quint64 size);
     bool writesInPlace() const { return m_inPlace; }
+    // The file the bytes go to, once open.
+    FileId written() const { return m_written; }
     // Access and modification time, seconds since 1970-01-01 UTC.
     bool setTimes(qint64 secondsSinceEpoch);
     // Flushes, closes and puts the file in place.

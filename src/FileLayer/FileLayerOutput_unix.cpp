@@ -91,6 +91,8 @@ bool OutputFile::open()
         return false;
     switch (m_kind) {
     case Kind::Missing:
+        if (m_rules == Rules::Archive)
+            return openTemporary();
         // Something may appear meanwhile: it is then looked at once more.
         if (openNew())
             return true;
@@ -101,7 +103,7 @@ bool OutputFile::open()
         fail(EISDIR);
         return false;
     case Kind::Link:
-        if (m_rules == Rules::Extraction)
+        if (m_rules == Rules::Extraction || m_rules == Rules::Archive)
             return openTemporary();
         if (m_rules == Rules::Settings) {
             fail(LinkInTheWay);
@@ -109,12 +111,12 @@ bool OutputFile::open()
         }
         return openInPlace(true);
     case Kind::File:
-        if (m_rules == Rules::Extraction || m_replaceable)
+        if (m_rules == Rules::Extraction || m_rules == Rules::Archive || m_replaceable)
             return openTemporary();
         return openInPlace(false);
     case Kind::Pipe:
     case Kind::Device:
-        if (m_rules == Rules::Settings) {
+        if (m_rules == Rules::Settings || m_rules == Rules::Archive) {
             fail(NotRegularFile);
             return false;
         }
@@ -194,6 +196,9 @@ bool OutputFile::openTemporary()
         fail(EEXIST);
         return false;
     }
+    struct stat st;
+    if (::fstat(m_handle, &st) == 0)
+        m_written = idOf(st);
     if (m_kind == Kind::File) {
         // The replacement keeps the access the previous file gave (set-id
         // bits are not carried over) and, where allowed, its owner; where
@@ -208,6 +213,29 @@ bool OutputFile::openTemporary()
 bool OutputFile::write(const char *data, qint64 size)
 {
     if (writeAll(m_handle, data, size))
+        return true;
+    fail(errno);
+    return false;
+}
+
+bool OutputFile::writeAt(quint64 offset, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t written = retrying([&] { return ::pwrite(m_handle, data, size_t(size), off_t(offset)); });
+        if (written <= 0) {
+            fail(written < 0 ? errno : ENOSPC);
+            return false;
+        }
+        data += written;
+        size -= written;
+        offset += quint64(written);
+    }
+    return true;
+}
+
+bool OutputFile::truncate(quint64 size)
+{
+    if (retrying([&] { return ::ftruncate(m_handle, off_t(size)); }) == 0 && ::lseek(m_handle, off_t(size), SEEK_SET) >= 0)
         return true;
     fail(errno);
     return false;

@@ -96,9 +96,36 @@ QByteArray readEntry(const Place &place, Kind *found, bool *ok)
 
 InputFile::InputFile(const QString &path)
 {
-    int error = 0;
+    m_error = ENOENT;
     if (!path.isEmpty())
-        m_handle = openRegular(AT_FDCWD, localName(path).constData(), true, &error);
+        m_handle = openRegular(AT_FDCWD, localName(path).constData(), true, &m_error);
+    if (m_handle >= 0)
+        m_error = 0;
+}
+
+InputFile::InputFile(const Folder &folder, const QByteArray &name)
+{
+    m_error = EBADF;
+    if (folder.isOpen())
+        m_handle = openRegular(folder.handle(), name.constData(), false, &m_error);
+    struct stat st;
+    if (m_handle >= 0 && ::fstat(m_handle, &st) == 0) {
+        m_state = stateOf(st);
+        m_permissions = st.st_mode & 0777;
+        m_error = 0;
+    } else if (m_handle >= 0) {
+        m_error = errno;
+        closeHandle(m_handle);
+        m_handle = -1;
+    }
+}
+
+FileState InputFile::currentState() const
+{
+    struct stat st;
+    if (m_handle < 0 || ::fstat(m_handle, &st) != 0)
+        return FileState();
+    return stateOf(st);
 }
 
 InputFile::~InputFile()

@@ -164,6 +164,15 @@ Kind Folder::kindOf(const QByteArray &name, bool follow, FileId *id) const
     return kindOfMode(st.st_mode);
 }
 
+Kind Folder::stateOf(const QByteArray &name, FileState *state) const
+{
+    struct stat st;
+    if (m_handle < 0 || !statAt(m_handle, name.constData(), &st, false))
+        return Kind::Missing;
+    *state = Extras::FileLayer::stateOf(st);
+    return kindOfMode(st.st_mode);
+}
+
 Folder Folder::child(const QByteArray &name, const FileId &expected, int *error) const
 {
     if (m_handle < 0) {

@@ -1,5 +1,9 @@
 #include "ZipNames.h"
 
+#include "FileLayer.h"
+
+#include <QDir>
+
 #include <cstring>
 
 namespace {
@@ -128,6 +132,29 @@ QString cleaned(const QString &name)
     if (name.endsWith(QLatin1Char('/')) && !result.isEmpty())
         result.append(QLatin1Char('/'));
     return result;
+}
+
+bool leavesFolder(const QString &name)
+{
+    if (name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1Char('\\')))
+        return true;
+    if (Extras::FileLayer::namesADrive(name))
+        return true;
+    // Qt takes a name beginning with ":" for a resource path: joining it to
+    // a folder gives the name itself, and creating its folders would do so
+    // relative to the working directory.
+    if (QDir::isAbsolutePath(name))
+        return true;
+    // Both separators count: archives made on Windows may use backslashes.
+    int start = 0;
+    for (int i = 0; i <= name.size(); ++i) {
+        if (i == name.size() || name.at(i) == QLatin1Char('/') || name.at(i) == QLatin1Char('\\')) {
+            if (QStringView(name).mid(start, i - start) == QLatin1String(".."))
+                return true;
+            start = i + 1;
+        }
+    }
+    return false;
 }
 
 } // namespace ZipNames

@@ -31,4 +31,10 @@ QString decodeUtf8(const char *bytes, int size);
 // A trailing "/" is kept.
 QString cleaned(const QString &name);
 
+// Whether an entry of this name, extracted below a folder, could land
+// outside it: absolute names, drive letters where the platform has them,
+// and ".." segments with either separator. New entries are held to the
+// same rule.
+bool leavesFolder(const QString &name);
+
 } // namespace ZipNames

@@ -1,16 +1,16 @@
 #include "ZipStreamWriter.h"
 
 #include "JobObserver.h"
+#include "ZipProgress.h"
 
-#include <cerrno>
-#include <unistd.h>
 #include <zlib.h>
 
 namespace {
 
 constexpr int BlockSize = 256 * 1024;
-constexpr int ProgressStep = 4096;
 constexpr quint32 Max32 = 0xffffffffu;
+constexpr int MaxField = 0xffff;
+constexpr quint32 RegularFile = 0100000;
 constexpr quint16 Zip64Version = 45;
 constexpr quint16 DeflateVersion = 20;
 constexpr quint16 UnixHost = 3;
@@ -57,14 +57,16 @@ quint32 clamp32(quint64 value)
     return value >= Max32 ? Max32 : quint32(value);
 }
 
-// Reads up to `size` bytes, going on after interruptions.
-qint64 readSome(int handle, char *data, qint64 size)
+// The UTF-8 bytes of a comment, cut at a character to what a header holds.
+QByteArray commentBytes(const QString &comment)
 {
-    for (;;) {
-        const ssize_t got = ::read(handle, data, size_t(size));
-        if (got >= 0 || errno != EINTR)
-            return got;
+    QString text = comment;
+    QByteArray bytes = text.toUtf8();
+    while (bytes.size() > MaxField) {
+        text.chop(qMax(1, (bytes.size() - MaxField) / 4));
+        bytes = text.toUtf8();
     }
+    return bytes;
 }
 
 // zlib's raw deflate at the level zlib calls its default.
@@ -106,8 +108,8 @@ private:
 
 } // namespace
 
-ZipStreamWriter::ZipStreamWriter(int archiveHandle)
-    : m_handle(archiveHandle)
+ZipStreamWriter::ZipStreamWriter(Extras::FileLayer::OutputFile &archive)
+    : m_archive(archive)
 {
 }
 
@@ -126,15 +128,23 @@ quint32 ZipStreamWriter::dosDateTime(const QDateTime &local)
 ZipStreamWriter::Status ZipStreamWriter::add(const QString &name, const QString &comment, const Source &source,
                                              Jobs::Observer *observer)
 {
+    m_lastRead = 0;
+    if (m_broken)
+        return Status::WriteFailed;
     Entry entry;
     entry.name = name.toUtf8();
-    entry.comment = comment.toUtf8().left(0xffff);
+    if (entry.name.size() > MaxField)
+        return Status::NameTooLong;
+    // The source opened must be the file named, as it was then.
+    if (source.file->state() != source.state)
+        return Status::SourceChanged;
+    entry.comment = commentBytes(comment);
     entry.utf8 = !isAscii(entry.name) || !isAscii(entry.comment);
-    entry.dosTime = dosDateTime(source.lastModified);
-    entry.size = source.size;
+    entry.dosTime = dosDateTime(QDateTime::fromMSecsSinceEpoch(source.state.modifiedNs / 1000000));
+    entry.size = source.state.size;
     entry.offset = m_offset;
-    entry.mode = source.mode;
-    const bool zip64 = source.size >= LocalZip64From;
+    entry.mode = RegularFile | (source.permissions & 0777);
+    const bool zip64 = entry.size >= LocalZip64From;
 
     Fields header;
     header.u32(0x04034b50).u16(zip64 ? Zip64Version : DeflateVersion).u16(entry.utf8 ? Utf8Flag : 0).u16(Deflated);
@@ -142,20 +152,19 @@ ZipStreamWriter::Status ZipStreamWriter::add(const QString &name, const QString 
     header.u16(quint32(entry.name.size())).u16(zip64 ? 20 : 0).bytes(entry.name);
     if (zip64)
         header.u16(0x0001).u16(16).u64(0).u64(0);
-    if (!write(header.data().constData(), header.data().size())) {
-        cutBackTo(entry.offset);
-        return Status::WriteFailed;
-    }
-
-    quint64 compressed = 0;
-    const Status status = copyData(name, source, &entry, &compressed, observer);
-    entry.compressedSize = compressed;
-    if (status == Status::Added && !completeLocalHeader(entry, zip64)) {
-        cutBackTo(entry.offset);
-        return Status::WriteFailed;
-    }
+    Status status = write(header.data().constData(), header.data().size())
+        ? copyData(name, source, &entry, observer)
+        : Status::WriteFailed;
+    // Read whole, but changed meanwhile: its bytes may mix two versions.
+    if (status == Status::Added && source.file->currentState() != source.state)
+        status = Status::SourceChanged;
+    if (status == Status::Added && !completeLocalHeader(entry, zip64))
+        status = Status::WriteFailed;
     if (status != Status::Added) {
-        cutBackTo(entry.offset);
+        if (status == Status::WriteFailed || !cutBackTo(entry.offset)) {
+            m_broken = true;
+            return Status::WriteFailed;
+        }
         return status;
     }
     m_entries.push_back(entry);
@@ -165,45 +174,46 @@ ZipStreamWriter::Status ZipStreamWriter::add(const QString &name, const QString 
 }
 
 ZipStreamWriter::Status ZipStreamWriter::copyData(const QString &name, const Source &source, Entry *entry,
-                                                  quint64 *compressed, Jobs::Observer *observer)
+                                                  Jobs::Observer *observer)
 {
     Deflater deflater;
     if (!deflater.isValid())
         return Status::WriteFailed;
-    QByteArray in(BlockSize, Qt::Uninitialized);
-    QByteArray out(BlockSize, Qt::Uninitialized);
-    bool writeFailed = false;
+    // The blocks are kept for the next entry: most entries are small.
+    if (m_in.isEmpty()) {
+        m_in.resize(BlockSize);
+        m_out.resize(BlockSize);
+    }
+    QByteArray &in = m_in;
+    QByteArray &out = m_out;
     auto emitOut = [&](const char *data, qint64 size) {
-        *compressed += quint64(size);
-        writeFailed = !write(data, size);
-        return !writeFailed;
+        entry->compressedSize += quint64(size);
+        return write(data, size);
     };
 
-    const double total = double(source.size);
-    quint64 done = 0;
+    const quint64 size = entry->size;
     uLong crc = crc32(0L, Z_NULL, 0);
     for (;;) {
         if (observer && observer->canceled())
             return Status::Canceled;
         // One byte more than is left tells a source that grew.
-        const qint64 wanted = qint64(qMin<quint64>(source.size - done + 1, quint64(BlockSize)));
-        const qint64 got = readSome(source.handle, in.data(), wanted);
+        const qint64 wanted = qint64(qMin<quint64>(size - m_lastRead + 1, quint64(BlockSize)));
+        const qint64 got = source.file->read(in.data(), wanted);
         if (got < 0)
             return Status::ReadFailed;
-        if (quint64(got) > source.size - done)
+        if (quint64(got) > size - m_lastRead)
             return Status::SourceChanged;
         const bool last = got == 0;
-        if (last && done != source.size)
+        if (last && m_lastRead != size)
             return Status::SourceChanged;
         if (observer) {
-            const quint64 end = done + quint64(got);
-            for (quint64 at = (done + ProgressStep - 1) / ProgressStep * ProgressStep; at < end; at += ProgressStep)
-                observer->progress(name, QString(), double(at) / total * 100.0);
+            ZipProgress::reportSteps(*observer, name, QString(), m_lastRead, m_lastRead + quint64(got), size);
+            observer->addProcessed(got, 0);
         }
         crc = crc32_z(crc, reinterpret_cast<const Bytef *>(in.constData()), size_t(got));
         if (!deflater.run(in.constData(), got, last, out, emitOut))
-            return writeFailed ? Status::WriteFailed : Status::ReadFailed;
-        done += quint64(got);
+            return Status::WriteFailed;
+        m_lastRead += quint64(got);
         if (last)
             break;
     }
@@ -216,15 +226,21 @@ bool ZipStreamWriter::completeLocalHeader(const Entry &entry, bool zip64)
     Fields fields;
     fields.u32(entry.crc);
     if (!zip64)
-        return writeAt(entry.offset + 14, fields.u32(quint32(entry.compressedSize)).u32(quint32(entry.size)).data());
+        fields.u32(quint32(entry.compressedSize)).u32(quint32(entry.size));
+    if (!m_archive.writeAt(entry.offset + 14, fields.data().constData(), fields.data().size()))
+        return false;
+    if (!zip64)
+        return true;
     Fields sizes;
     sizes.u64(entry.size).u64(entry.compressedSize);
-    return writeAt(entry.offset + 14, fields.data())
-        && writeAt(entry.offset + 30 + quint64(entry.name.size()) + 4, sizes.data());
+    return m_archive.writeAt(entry.offset + 30 + quint64(entry.name.size()) + 4, sizes.data().constData(),
+                             sizes.data().size());
 }
 
 bool ZipStreamWriter::finish()
 {
+    if (m_broken)
+        return false;
     const quint64 directoryOffset = m_offset;
     for (const Entry &entry : m_entries) {
         Fields extra;
@@ -265,32 +281,16 @@ bool ZipStreamWriter::finish()
 
 bool ZipStreamWriter::write(const char *data, qint64 size)
 {
-    while (size > 0) {
-        const ssize_t written = ::write(m_handle, data, size_t(size));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            m_error = written < 0 ? errno : ENOSPC;
-            return false;
-        }
-        data += written;
-        size -= written;
-        m_offset += quint64(written);
-    }
+    if (!m_archive.write(data, size))
+        return false;
+    m_offset += quint64(size);
     return true;
 }
 
-bool ZipStreamWriter::writeAt(quint64 offset, const QByteArray &bytes)
+bool ZipStreamWriter::cutBackTo(quint64 offset)
 {
-    const ssize_t written = ::pwrite(m_handle, bytes.constData(), size_t(bytes.size()), off_t(offset));
-    if (written == bytes.size())
-        return true;
-    m_error = written < 0 ? errno : ENOSPC;
-    return false;
-}
-
-void ZipStreamWriter::cutBackTo(quint64 offset)
-{
-    if (::ftruncate(m_handle, off_t(offset)) == 0 && ::lseek(m_handle, off_t(offset), SEEK_SET) >= 0)
-        m_offset = offset;
+    if (!m_archive.truncate(offset))
+        return false;
+    m_offset = offset;
+    return true;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileLayer.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -11,12 +13,17 @@ class Observer;
 }
 
 /*!
-    Writes a ZIP archive, entry by entry, into a file open for writing
-    (empty, seekable, not owned). Each entry's data are read from an open
-    file, deflated and checked as they go; the local header is completed in
-    place afterwards, so readers that stream the archive see every size in
-    it. An entry that fails leaves nothing: the archive is cut back to where
-    the entry began, and the entries before and after it are unaffected.
+    Writes a ZIP archive, entry by entry, into an archive file of the file
+    layer (empty when given, not owned). Each entry's data are read from a
+    source file of the layer, deflated and checked as they go; the local
+    header is completed in place afterwards, so readers that stream the
+    archive see every size in it. An entry that fails leaves nothing: the
+    archive is cut back to where the entry began, and the entries before and
+    after it are unaffected.
+
+    A source must still be the file that was named: the state it was named
+    in when it is opened, exactly that many bytes, and the same state once
+    read. Anything else fails its entry with SourceChanged.
 
     Sizes and offsets that need Zip64 get it; non-ASCII names carry the UTF-8
     flag; every entry records the Unix mode of its source ("made by" Unix)
@@ -26,37 +33,41 @@ class Observer;
 class ZipStreamWriter
 {
 public:
-    // What the caller knows of a source: its size and mode when it was
-    // opened, and its modification time.
+    // An open source and what it was when it was named.
     struct Source
     {
-        int handle = -1;
-        quint64 size = 0;
-        quint32 mode = 0100644;
-        QDateTime lastModified;
+        Extras::FileLayer::InputFile *file = nullptr;
+        Extras::FileLayer::FileState state;
+        // Read, write and execute bits.
+        quint32 permissions = 0644;
     };
 
     enum class Status {
         Added,
-        // The source gave fewer or more bytes than its size, or could not be read.
+        // The source is no longer the file that was named, or gave fewer
+        // or more bytes than its size.
         SourceChanged,
         ReadFailed,
+        // A name or comment longer than a ZIP header can hold.
+        NameTooLong,
+        // The archive file could not be written: nothing more can be added.
         WriteFailed,
         Canceled
     };
 
-    explicit ZipStreamWriter(int archiveHandle);
+    explicit ZipStreamWriter(Extras::FileLayer::OutputFile &archive);
 
-    // Adds `source` as the entry `name`. Progress goes to `observer` (as
-    // the entry's name, no output) once per 4096 bytes, and it is asked
-    // before each block whether to stop.
+    // Adds `source` as the entry `name`. The observer, when given, gets
+    // the entry's progress (as its name, no output) once per 4096 bytes and
+    // the bytes read; it is asked before each block whether to stop.
     Status add(const QString &name, const QString &comment, const Source &source, Jobs::Observer *observer);
-    // Writes the central directory and the end records; false when a write failed.
+    // Writes the central directory and the end records; false when a write
+    // failed now or before.
     bool finish();
 
     int entryCount() const { return int(m_entries.size()); }
-    // The last failure of the system, for messages.
-    int lastError() const { return m_error; }
+    // Bytes the last add() read from its source.
+    quint64 lastRead() const { return m_lastRead; }
 
     // The DOS date (high 16 bits) and time (low 16 bits) for a local time.
     static quint32 dosDateTime(const QDateTime &local);
@@ -75,15 +86,18 @@ private:
         bool utf8 = false;
     };
 
-    Status copyData(const QString &name, const Source &source, Entry *entry, quint64 *compressed,
-                    Jobs::Observer *observer);
+    Status copyData(const QString &name, const Source &source, Entry *entry, Jobs::Observer *observer);
     bool completeLocalHeader(const Entry &entry, bool zip64);
     bool write(const char *data, qint64 size);
-    bool writeAt(quint64 offset, const QByteArray &bytes);
-    void cutBackTo(quint64 offset);
+    // Drops an entry that failed; false (and the archive unusable) when
+    // the file cannot be cut back.
+    bool cutBackTo(quint64 offset);
 
-    int m_handle;
+    Extras::FileLayer::OutputFile &m_archive;
     quint64 m_offset = 0;
-    int m_error = 0;
+    quint64 m_lastRead = 0;
+    bool m_broken = false;
     std::vector<Entry> m_entries;
+    QByteArray m_in;
+    QByteArray m_out;
 };

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "JobObserver.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+class ZipReader;
+namespace Extras {
+namespace FileLayer {
+class Folder;
+}
+} // namespace Extras
+
+/*!
+    Extracts entries of an open archive to disk, reporting to an observer:
+    each entry's progress once per 4096 bytes (0 before its first bytes, 100
+    once it is in place), each failure with its status (a ZipError value or
+    a zlib status), the overall amounts (the declared sizes of the entries
+    to extract as the total; the bytes written, and the declared size of an
+    entry that failed or was skipped, as processed). It asks the observer
+    before every entry and every block whether to stop.
+
+    An entry is written beside its target and put in place only when all of
+    it was read and its size and CRC matched. Names that would leave the
+    output folder, repeat an earlier entry or lead through a link below the
+    output folder are skipped. Knows nothing of QML; used by one thread at a
+    time, with a reader of that thread.
+*/
+class ZipExtractor
+{
+public:
+    // `archiveClosed`, when set, is asked after each entry of a whole
+    // extraction: true means the archive that the caller walks was closed
+    // under it, and the run ends there.
+    ZipExtractor(ZipReader &reader, Jobs::Observer &observer, std::function<bool()> archiveClosed = {});
+
+    // Every entry below `outputPath`, which is made with its parents. Failed
+    // when any entry failed.
+    Jobs::Outcome extractEntries(const QString &outputPath);
+    // The entry at `index` to the file `outputFilePath`, whose folder must
+    // exist; a folder entry makes that folder.
+    Jobs::Outcome extractToFile(int index, const QString &outputFilePath);
+
+private:
+    // The entry goes to `fileName` in the open `folder`; `outputFilePath`
+    // names it in reports and messages.
+    Jobs::Outcome extractCurrentFile(int index, const Extras::FileLayer::Folder &folder, const QByteArray &fileName,
+                                     const QString &outputFilePath);
+    // Reports a failed entry, counting the rest of its declared size as
+    // processed.
+    Jobs::Outcome failed(int index, const QString &outputFilePath, int result, quint64 written = 0);
+
+    ZipReader &m_reader;
+    Jobs::Observer &m_observer;
+    std::function<bool()> m_archiveClosed;
+};
