@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextCodec>
@@ -63,11 +65,16 @@ private slots:
     void extraction_neverWritesThroughLinksBelowTheOutput();
     void unreadablePath_givesEmptyResults_data();
     void unreadablePath_givesEmptyResults();
-    void writer_needsExistingFileAndOpenWriter();
+    void writer_createsTheArchiveAndReportsItsOutcome();
     void addFiles_archiveReadsBackWithPeerAndReader();
     void nonAsciiEntryAndArchivePath();
-    void background_givesTheSignalsOfASynchronousRun_data();
-    void background_givesTheSignalsOfASynchronousRun();
+    void background_coalescesTheSignalsOfASynchronousRun_data();
+    void background_coalescesTheSignalsOfASynchronousRun();
+    void compressFiles_readsSourcesAsTheyWereNamed_data();
+    void compressFiles_readsSourcesAsTheyWereNamed();
+    void compressFolder_writesEveryRegularFileBelow();
+    void compression_failedArchiveLeavesThePreviousFile_data();
+    void compression_failedArchiveLeavesThePreviousFile();
     void cancel_stopsTheRunAndLeavesNoPartialFile_data();
     void cancel_stopsTheRunAndLeavesNoPartialFile();
     void background_endsWithTheObject_data();
@@ -148,6 +155,23 @@ QString runPython(const QString &code, const QStringList &arguments)
     if (!python.waitForFinished(120000) || python.exitCode() != 0)
         return QStringLiteral("<python failed>");
     return QString::fromUtf8(python.readAllStandardOutput());
+}
+
+// The entries of an archive as Python's zipfile reads them, after its CRC
+// check of every entry: "name md5-of-the-content" each.
+QStringList peerEntries(const QString &archive)
+{
+    return runPython(QStringLiteral("import hashlib, sys, zipfile\n"
+                                    "z = zipfile.ZipFile(sys.argv[1])\n"
+                                    "assert z.testzip() is None\n"
+                                    "for i in z.infolist(): print(i.filename, hashlib.md5(z.read(i)).hexdigest())\n"),
+                     {archive})
+        .split('\n', Qt::SkipEmptyParts);
+}
+
+QString md5Line(const QString &name, const QByteArray &content)
+{
+    return name + ' ' + QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
 }
 
 template<typename T>
@@ -251,6 +275,17 @@ bool writeSparseZip64(const QString &path, quint64 bigSize, bool bigZip64Field, 
     return file.open(QIODevice::WriteOnly) && file.write(bigHeader) == bigHeader.size()
         && file.seek(qint64(smallOffset)) && file.write(smallPart) == smallPart.size()
         && file.write(central) == central.size() && file.write(end) == end.size() && file.flush();
+}
+
+// The temporary files of entries and archives being written.
+QStringList partialFiles(const QString &folder)
+{
+    QStringList found;
+    QDirIterator it(folder, {QStringLiteral(".maporaextras-*")}, QDir::Files | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found.append(it.next());
+    return found;
 }
 
 // Sets the soft limit on the size of files this process writes while it
@@ -1131,33 +1166,64 @@ void tst_ZipArchive::unreadablePath_givesEmptyResults()
     QCOMPARE(warnings, warns ? 1 : 0);
 }
 
-void tst_ZipArchive::writer_needsExistingFileAndOpenWriter()
+void tst_ZipArchive::writer_createsTheArchiveAndReportsItsOutcome()
 {
-    QVERIFY(writeBytes(m_dir->filePath(QStringLiteral("src/a.txt")), "a"));
     const QDir source(m_dir->filePath(QStringLiteral("src")));
+    QVERIFY(writeBytes(source.filePath(QStringLiteral("a.txt")), "a"));
+    QVERIFY(writeBytes(source.filePath(QStringLiteral("grows.txt")), "before"));
+    QVERIFY(writeBytes(m_dir->filePath(QStringLiteral("outside.txt")), "outside"));
     TkZipArchive zip;
     zip.setPath(archivePath());
+    QSignalSpy completedSpy(&zip, &TkZipArchive::compressCompleted);
+    QSignalSpy errorSpy(&zip, &TkZipArchive::compressError);
     MessageCapture capture;
     QVERIFY2(!zip.addFile(source, QStringLiteral("a.txt"), QString()), "no writer yet");
-    QVERIFY2(!zip.zwOpen(), "no file at the path");
-    QVERIFY(capture.messages().isEmpty());
-    QVERIFY(!QFileInfo::exists(archivePath()));
-
-    // An existing file is replaced by the new archive; with no entry added
-    // it becomes an empty archive.
-    QVERIFY(writeBytes(archivePath(), "old content that is no archive"));
-    QVERIFY(zip.zwOpen());
+    QVERIFY2(zip.zwOpen(), "no file needs to exist at the path");
     QVERIFY(zip.isOpen());
-    zip.close();
-    QCOMPARE(readAll(archivePath()).left(4), QByteArray("PK\x05\x06"));
-    QVERIFY(zip.fileNames().isEmpty() && zip.isOpen());
-
-    QVERIFY(zip.zwOpen());
     QVERIFY(zip.addFile(source, QStringLiteral("a.txt"), QStringLiteral("a comment")));
+    QVERIFY(zip.addFile(source, QStringLiteral("grows.txt"), QString()));
     QVERIFY(!zip.addFile(source, QStringLiteral("missing.txt"), QString()));
+    for (const MessageCapture::Message &m : capture.messages())
+        QVERIFY2(m.type == QtDebugMsg, qPrintable(m.text));
+    // Sources are read when they are added: what becomes of them later
+    // changes nothing, and nothing stands at the path before close().
+    QFile grows(source.filePath(QStringLiteral("grows.txt")));
+    QVERIFY(grows.open(QIODevice::Append) && grows.write(" and after") == 10);
+    grows.close();
+    QVERIFY(QFile::remove(source.filePath(QStringLiteral("a.txt"))));
+    QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("outside.txt")), source.filePath(QStringLiteral("a.txt"))));
+    QVERIFY(!QFileInfo::exists(archivePath()));
+    zip.close();
+    QCOMPARE(completedSpy.count(), 1);
+    QCOMPARE(errorSpy.count(), 0);
+    QCOMPARE(peerEntries(archivePath()), (QStringList{md5Line("a.txt", "a"), md5Line("grows.txt", "before")}));
+
+    // The archive itself cannot be finished: the previous file stays, and
+    // close() says so.
+    const QByteArray previous = readAll(archivePath());
+    QVERIFY(zip.zwOpen());
+    QVERIFY(zip.addFile(source, QStringLiteral("grows.txt"), QString()));
+    const QStringList partial = partialFiles(m_dir->path());
+    QCOMPARE(partial.size(), 1);
+    {
+        const FileSizeLimit limit(rlim_t(QFileInfo(partial.first()).size()));
+        zip.close();
+    }
+    QCOMPARE(completedSpy.count(), 1);
+    QCOMPARE(errorSpy.count(), 1);
+    QCOMPARE(errorSpy.at(0), (QList<QVariant>{archivePath(), int(TkZipArchive::Result::ErrNo)}));
+    QVERIFY(capture.contains(QtWarningMsg, QStringLiteral("Unable to write:")));
+    QCOMPARE(readAll(archivePath()), previous);
+    QCOMPARE(partialFiles(m_dir->path()), QStringList());
+
     // Reading finishes the archive first.
-    QCOMPARE(zip.fileNames(), QStringList{"a.txt"});
-    QVERIFY(zip.isOpen());
+    QVERIFY(zip.zwOpen());
+    QVERIFY(zip.addFile(source, QStringLiteral("grows.txt"), QString()));
+    QCOMPARE(zip.fileNames(), QStringList{"grows.txt"});
+
+    zip.setPath(m_dir->filePath(QStringLiteral("missing/archive.zip")));
+    QVERIFY(!zip.zwOpen());
+    QVERIFY(capture.contains(QtWarningMsg, QStringLiteral("Unable to open:")));
 }
 
 void tst_ZipArchive::addFiles_archiveReadsBackWithPeerAndReader()
@@ -1257,8 +1323,8 @@ void tst_ZipArchive::nonAsciiEntryAndArchivePath()
 
 namespace {
 
-// Every signal of an extraction as one line, output paths relative to
-// `folder`, and whether each came on the object's thread.
+// Every signal of a run as one line (extraction: output paths relative to
+// `folder`), and whether each came on the object's thread.
 class SignalRecorder
 {
 public:
@@ -1277,11 +1343,31 @@ public:
                          [=](const QString &name, const QString &output, TkZipArchive::Result result) {
                              note(QStringLiteral("error %1 %2 %3").arg(name, relative(output)).arg(int(result)));
                          }, Qt::DirectConnection);
-        QObject::connect(zip, &TkZipArchive::extractCompleted, zip, [=] { note(QStringLiteral("completed")); },
-                         Qt::DirectConnection);
-        QObject::connect(zip, &TkZipArchive::extractCanceled, zip, [=] { note(QStringLiteral("canceled")); },
-                         Qt::DirectConnection);
+        QObject::connect(zip, &TkZipArchive::compressProgress, zip, [=](const QString &name, double percent) {
+            note(QStringLiteral("progress %1 %2").arg(name).arg(percent));
+        }, Qt::DirectConnection);
+        QObject::connect(zip, &TkZipArchive::compressError, zip, [=](const QString &name, int result) {
+            note(QStringLiteral("error %1 %2").arg(name).arg(result));
+        }, Qt::DirectConnection);
+        for (auto signal : {&TkZipArchive::extractCompleted, &TkZipArchive::compressCompleted})
+            QObject::connect(zip, signal, zip, [=] { note(QStringLiteral("completed")); }, Qt::DirectConnection);
+        for (auto signal : {&TkZipArchive::extractCanceled, &TkZipArchive::compressCanceled})
+            QObject::connect(zip, signal, zip, [=] { note(QStringLiteral("canceled")); }, Qt::DirectConnection);
     }
+    // What coalescing keeps whatever the pace: each entry's first and last
+    // progress, every error and the end.
+    QStringList milestones() const
+    {
+        QStringList kept;
+        for (const QString &line : lines) {
+            if (!line.startsWith(QLatin1String("progress ")) || line.endsWith(QLatin1String(" 0"))
+                || line.endsWith(QLatin1String(" 100")))
+                kept.append(line);
+        }
+        return kept;
+    }
+    int progressCount() const { return lines.filter(QRegularExpression(QStringLiteral("^progress "))).size(); }
+
     QStringList lines;
     bool offThread = false;
 };
@@ -1295,26 +1381,16 @@ bool waitUntilIdle(TkZipArchive &zip)
     return !zip.busy();
 }
 
-QStringList partialFiles(const QString &folder)
-{
-    QStringList found;
-    QDirIterator it(folder, {QStringLiteral(".maporaextras-*")}, QDir::Files | QDir::Hidden,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        found.append(it.next());
-    return found;
-}
-
 } // namespace
 
-void tst_ZipArchive::background_givesTheSignalsOfASynchronousRun_data()
+void tst_ZipArchive::background_coalescesTheSignalsOfASynchronousRun_data()
 {
     QTest::addColumn<QString>("fileName");
     QTest::newRow("extractAll") << "";
     QTest::newRow("extractFile") << "d/big.bin";
 }
 
-void tst_ZipArchive::background_givesTheSignalsOfASynchronousRun()
+void tst_ZipArchive::background_coalescesTheSignalsOfASynchronousRun()
 {
     QFETCH(QString, fileName);
     QVERIFY(!makeArchive(QJsonObject{{"path", archivePath()},
@@ -1325,7 +1401,9 @@ void tst_ZipArchive::background_givesTheSignalsOfASynchronousRun()
                                      {"patches", QJsonArray{QJsonObject{{"entry", 2}, {"field", "crc"}, {"value", 1}}}}})
                  .isEmpty());
     QMap<bool, QStringList> signalLines;
+    QMap<bool, QStringList> milestones;
     QMap<bool, QStringList> trees;
+    QMap<bool, QList<qint64>> amounts;
     for (bool background : {false, true}) {
         const QString out = m_dir->filePath(background ? QStringLiteral("async") : QStringLiteral("sync"));
         QVERIFY(QDir().mkpath(out));
@@ -1334,6 +1412,8 @@ void tst_ZipArchive::background_givesTheSignalsOfASynchronousRun()
         zip.setAsynchronous(background);
         SignalRecorder recorder(&zip, out);
         QSignalSpy busySpy(&zip, &TkZipArchive::busyChanged);
+        QElapsedTimer run;
+        run.start();
         const bool result = fileName.isEmpty() ? zip.extractAll(out) : zip.extractFile(fileName, out + "/x.bin");
         if (background) {
             QVERIFY2(result, "a background run that started");
@@ -1343,6 +1423,10 @@ void tst_ZipArchive::background_givesTheSignalsOfASynchronousRun()
             QCOMPARE(zip.fileNames().size(), 6);
             QVERIFY(waitUntilIdle(zip));
             QCOMPARE(busySpy.count(), 2);
+            // At most each entry's first and last report, and one per interval.
+            const int entries = fileName.isEmpty() ? 7 : 1;
+            QVERIFY2(recorder.progressCount() <= 2 * entries + run.elapsed() / 16 + 1,
+                     qPrintable(QString::number(recorder.progressCount())));
         } else {
             QCOMPARE(result, !fileName.isEmpty());
             QCOMPARE(busySpy.count(), 0);
@@ -1353,12 +1437,28 @@ void tst_ZipArchive::background_givesTheSignalsOfASynchronousRun()
         }
         QVERIFY(!recorder.offThread);
         signalLines[background] = recorder.lines;
+        milestones[background] = recorder.milestones();
+        amounts[background] = {zip.processedBytes(), zip.totalBytes(), zip.processedEntries(), zip.totalEntries()};
         for (const QString &name : filesBelow(out))
-            trees[background].append(name + ' ' + QString::fromLatin1(QCryptographicHash::hash(readAll(QDir(out).filePath(name)), QCryptographicHash::Md5).toHex()));
+            trees[background].append(md5Line(name, readAll(QDir(out).filePath(name))));
     }
     QVERIFY(signalLines[false].size() > 140);
-    QCOMPARE(signalLines[true], signalLines[false]);
+    QVERIFY(signalLines[true].size() < signalLines[false].size());
+    // What a background run delivers is what a synchronous one does, less
+    // some of the progress within entries.
+    int at = 0;
+    for (const QString &line : qAsConst(signalLines[true])) {
+        at = signalLines[false].indexOf(line, at) + 1;
+        QVERIFY2(at > 0, qPrintable(line));
+    }
+    QCOMPARE(milestones[true], milestones[false]);
     QCOMPARE(trees[true], trees[false]);
+    // Failed and skipped entries count as processed: the bar ends full.
+    QCOMPARE(amounts[true], amounts[false]);
+    QCOMPARE(amounts[false].at(0), amounts[false].at(1));
+    QCOMPARE(amounts[false].at(2), amounts[false].at(3));
+    QCOMPARE(amounts[false].at(3), fileName.isEmpty() ? 7 : 1);
+    QVERIFY(amounts[false].at(1) >= 600000);
 }
 
 void tst_ZipArchive::cancel_stopsTheRunAndLeavesNoPartialFile_data()
@@ -1467,6 +1567,156 @@ void tst_ZipArchive::background_oneRunAtATime()
     QVERIFY(capture.contains(QtWarningMsg, QStringLiteral("Extraction already running:")));
     QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("second"))));
     QCOMPARE(QFileInfo(QDir(outPath()).filePath("big.bin")).size(), qint64(300 << 20));
+}
+
+void tst_ZipArchive::compressFiles_readsSourcesAsTheyWereNamed_data()
+{
+    QTest::addColumn<QString>("change");          // what happens once the run started
+    QTest::addColumn<QStringList>("milestones");  // of the signals (see SignalRecorder)
+    QTest::addColumn<QStringList>("archived");    // nothing: the previous file stays
+    const QStringList big{"progress big.bin 0", "progress big.bin 100"};
+    const QStringList later{"progress later.txt 0", "progress later.txt 100"};
+    const QStringList more{"progress sub/more.txt 0", "progress sub/more.txt 100", "completed"};
+    auto laterFailed = [&](TkZipArchive::Result result) {
+        return big + QStringList{QStringLiteral("error later.txt %1").arg(int(result))} + more;
+    };
+    const QStringList withoutLater{"big.bin", "sub/more.txt"};
+    const int changed = int(TkZipArchive::Result::ParameterError);
+    QTest::newRow("complete") << "" << big + later + more << QStringList{"big.bin", "later.txt", "sub/more.txt"};
+    QTest::newRow("canceled at once") << "cancel" << QStringList{"canceled"} << QStringList();
+    QTest::newRow("grown") << "grow" << laterFailed(TkZipArchive::Result::ParameterError) << withoutLater;
+    QTest::newRow("rewritten, same size") << "rewrite" << laterFailed(TkZipArchive::Result::ParameterError)
+                                          << withoutLater;
+    QTest::newRow("vanished") << "remove" << laterFailed(TkZipArchive::Result::ErrNo) << withoutLater;
+    QTest::newRow("FIFO swapped in") << "fifo" << laterFailed(TkZipArchive::Result::ParameterError) << withoutLater;
+    QTest::newRow("link swapped in") << "link" << laterFailed(TkZipArchive::Result::ParameterError) << withoutLater;
+    QTest::newRow("its folder swapped for a link")
+        << "folder" << big + later + QStringList{QStringLiteral("error sub/more.txt %1").arg(changed), "completed"}
+        << QStringList{"big.bin", "later.txt"};
+}
+
+void tst_ZipArchive::compressFiles_readsSourcesAsTheyWereNamed()
+{
+    QFETCH(QString, change);
+    QFETCH(QStringList, milestones);
+    QFETCH(QStringList, archived);
+    const QDir source(m_dir->filePath(QStringLiteral("src")));
+    // Random bytes deflate slowly: the worker is still in the first entry
+    // when the sources change.
+    QByteArray random(8 << 20, Qt::Uninitialized);
+    QRandomGenerator(21).fillRange(reinterpret_cast<quint32 *>(random.data()), random.size() / 4);
+    const QMap<QString, QByteArray> content{{"big.bin", random}, {"later.txt", "later\n"}, {"sub/more.txt", "more"}};
+    for (auto it = content.cbegin(); it != content.cend(); ++it)
+        QVERIFY(writeBytes(source.filePath(it.key()), it.value()));
+    QVERIFY(writeBytes(m_dir->filePath(QStringLiteral("outside.txt")), "outside"));
+    QVERIFY(writeBytes(archivePath(), "previous file"));
+
+    TkZipArchive zip;
+    zip.setPath(archivePath());
+    zip.setAsynchronous(true);
+    SignalRecorder recorder(&zip, QString());
+    QVERIFY(zip.compressFiles(source.path(), {"big.bin", "later.txt", "sub/more.txt"}));
+    QVERIFY(zip.busy());
+    // The worker never gets more than one interval ahead of the reports
+    // this thread has taken, and it takes none before waitUntilIdle().
+    const QString later = source.filePath(QStringLiteral("later.txt"));
+    if (change == QLatin1String("cancel")) {
+        zip.cancel();
+    } else if (change == QLatin1String("grow")) {
+        QVERIFY(writeBytes(later, "later, and more\n"));
+    } else if (change == QLatin1String("rewrite")) {
+        QFile file(later);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("LATER\n") == 6);
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(100), QFileDevice::FileModificationTime));
+    } else if (change == QLatin1String("remove")) {
+        QVERIFY(QFile::remove(later));
+    } else if (change == QLatin1String("fifo")) {
+        QVERIFY(QFile::remove(later) && ::mkfifo(QFile::encodeName(later).constData(), 0600) == 0);
+    } else if (change == QLatin1String("link")) {
+        QVERIFY(QFile::remove(later) && QFile::link(m_dir->filePath(QStringLiteral("outside.txt")), later));
+    } else if (change == QLatin1String("folder")) {
+        QVERIFY(QDir(source).rename(QStringLiteral("sub"), QStringLiteral("moved")));
+        QVERIFY(QFile::link(source.filePath(QStringLiteral("moved")), source.filePath(QStringLiteral("sub"))));
+    }
+    QVERIFY(waitUntilIdle(zip));
+    QVERIFY(!recorder.offThread);
+    QCOMPARE(recorder.milestones(), milestones);
+    QCOMPARE(partialFiles(m_dir->path()), QStringList());
+    if (archived.isEmpty()) {
+        QCOMPARE(readAll(archivePath()), QByteArray("previous file"));
+        return;
+    }
+    QStringList expected;
+    for (const QString &name : archived)
+        expected.append(md5Line(name, content.value(name)));
+    QCOMPARE(peerEntries(archivePath()), expected);
+    QCOMPARE(zip.totalEntries(), 3);
+    QCOMPARE(zip.processedEntries(), 3);
+    QCOMPARE(zip.totalBytes(), qint64(random.size() + 6 + 4));
+    QCOMPARE(zip.processedBytes(), zip.totalBytes());
+}
+
+void tst_ZipArchive::compressFolder_writesEveryRegularFileBelow()
+{
+    const QString source = m_dir->filePath(QStringLiteral("src"));
+    QVERIFY(writeBytes(source + QStringLiteral("/a.txt"), "a"));
+    QVERIFY(writeBytes(source + QStringLiteral("/b/c.txt"), "c"));
+    QVERIFY(writeBytes(source + QStringLiteral("/b/d/e.txt"), "e"));
+    QVERIFY(QDir().mkpath(source + QStringLiteral("/empty")));
+    QVERIFY(QFile::link(source + QStringLiteral("/a.txt"), source + QStringLiteral("/link.txt")));
+    QVERIFY(QFile::link(source + QStringLiteral("/b"), source + QStringLiteral("/linked")));
+    QVERIFY(::mkfifo(QFile::encodeName(source + QStringLiteral("/pipe")).constData(), 0600) == 0);
+    // The archive is made in the folder it is made of: the walk meets its
+    // temporary file, which stays out.
+    const QString archive = source + QStringLiteral("/packed.zip");
+    TkZipArchive zip;
+    zip.setPath(archive);
+    SignalRecorder recorder(&zip, QString());
+    MessageCapture capture;
+    QVERIFY(zip.compressFolder(source));
+    const QString refused = QString::number(int(TkZipArchive::Result::ParameterError));
+    QCOMPARE(recorder.lines, (QStringList{"progress a.txt 0", "progress a.txt 100", "progress b/c.txt 0",
+                                          "progress b/c.txt 100", "progress b/d/e.txt 0", "progress b/d/e.txt 100",
+                                          "error link.txt " + refused, "error linked " + refused,
+                                          "error pipe " + refused, "completed"}));
+    QVERIFY(capture.contains(QtCriticalMsg, QStringLiteral("Not a regular file, skipped:")));
+    QCOMPARE(peerEntries(archive), (QStringList{md5Line("a.txt", "a"), md5Line("b/c.txt", "c"), md5Line("b/d/e.txt", "e")}));
+    QCOMPARE(QList<qint64>({zip.processedBytes(), zip.totalBytes(), zip.processedEntries(), zip.totalEntries()}),
+             (QList<qint64>{3, 3, 6, 6}));
+}
+
+void tst_ZipArchive::compression_failedArchiveLeavesThePreviousFile_data()
+{
+    QTest::addColumn<bool>("background");
+    QTest::newRow("synchronous") << false;
+    QTest::newRow("background") << true;
+}
+
+void tst_ZipArchive::compression_failedArchiveLeavesThePreviousFile()
+{
+    QFETCH(bool, background);
+    const QString source = m_dir->filePath(QStringLiteral("src"));
+    QByteArray random(1 << 20, Qt::Uninitialized);
+    QRandomGenerator(5).fillRange(reinterpret_cast<quint32 *>(random.data()), random.size() / 4);
+    QVERIFY(writeBytes(source + QStringLiteral("/small.txt"), "small"));
+    QVERIFY(writeBytes(source + QStringLiteral("/big.bin"), random));
+    QVERIFY(writeBytes(archivePath(), "previous file"));
+    TkZipArchive zip;
+    zip.setPath(archivePath());
+    zip.setAsynchronous(background);
+    SignalRecorder recorder(&zip, QString());
+    {
+        // The archive's writes fail past 200 000 bytes, within big.bin.
+        const FileSizeLimit limit(200000);
+        QCOMPARE(zip.compressFiles(source, {"small.txt", "big.bin"}), background);
+        QVERIFY(waitUntilIdle(zip));
+    }
+    QCOMPARE(recorder.milestones(),
+             (QStringList{"progress small.txt 0", "progress small.txt 100", "progress big.bin 0",
+                          QStringLiteral("error %1 %2").arg(archivePath()).arg(int(TkZipArchive::Result::ErrNo)),
+                          "completed"}));
+    QCOMPARE(readAll(archivePath()), QByteArray("previous file"));
+    QCOMPARE(partialFiles(m_dir->path()), QStringList());
 }
 
 QTEST_GUILESS_MAIN(tst_ZipArchive)

@@ -48,6 +48,7 @@ ZipCompressor::EntryResult ZipCompressor::failed(const ZipSources &sources, int 
 
 std::unique_ptr<FileLayer::InputFile> ZipCompressor::openSource(ZipSources &sources, int index, int *result)
 {
+    const char *const function = Q_FUNC_INFO;
     const ZipSources::Item &item = sources.item(index);
     // A link or another folder on the way, or in place of the file itself,
     // means that this is not the file that was named.
@@ -57,11 +58,11 @@ std::unique_ptr<FileLayer::InputFile> ZipCompressor::openSource(ZipSources &sour
     };
     auto refuse = [&](int error) {
         if (changed(error)) {
-            qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Source changed, skipped:" << item.name
+            qCCritical(CATEGORY_FILE) << function << "Source changed, skipped:" << item.name
                                       << FileLayer::errorText(error);
             *result = ZipError::ParameterError;
         } else {
-            qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << item.name << FileLayer::errorText(error);
+            qCCritical(CATEGORY_FILE) << function << "Error opening:" << item.name << FileLayer::errorText(error);
             *result = ZipError::ErrNo;
         }
         return nullptr;

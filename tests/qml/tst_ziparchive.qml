@@ -163,14 +163,52 @@ TestCase {
         verify(root.makePath("src/sub"))
         verify(root.writeTextFile("src/notes.txt", "written from QML"))
         verify(root.writeTextFile("src/sub/more.txt", "more"))
-        verify(root.writeFile("made.zip", ""))
         var archive = createArchive(root.filePath("made.zip"))
+        var completed = createTemporaryObject(signalSpyComponent, testCase,
+                                              { target: archive, signalName: "compressCompleted" })
         verify(archive.zwOpen())
         verify(archive.addFiles(root.filePath("src"), ["notes.txt", "missing.txt"]))
         verify(archive.addFile(root.filePath("src"), "sub/more.txt", "a comment"))
         verify(!archive.addFile(root.filePath("src"), "../made.zip"))
         archive.close()
+        compare(completed.count, 1)
         compare(archive.fileNames, ["notes.txt", "sub/more.txt"])
+        verify(archive.extractAll(root.filePath("out")))
+        compare(root.readTextFile("out/sub/more.txt"), "more")
+        archive.destroy()
+    }
+
+    function test_compressFiles_data() {
+        return [
+            { tag: "synchronous", asynchronous: false },
+            { tag: "background", asynchronous: true }
+        ]
+    }
+
+    // A missing name is reported and left out; the amounts end full.
+    function test_compressFiles(data) {
+        verify(root.makePath("src/sub"))
+        verify(root.writeTextFile("src/notes.txt", "notes"))
+        verify(root.writeTextFile("src/sub/more.txt", "more"))
+        var archive = createArchive(root.filePath("packed.zip"))
+        var spies = {}
+        for (var name of ["compressProgress", "compressError", "compressCompleted", "compressCanceled"])
+            spies[name] = createTemporaryObject(signalSpyComponent, testCase, { target: archive, signalName: name })
+        archive.asynchronous = data.asynchronous
+        verify(archive.compressFiles(root.filePath("src"), ["notes.txt", "missing.txt", "sub/more.txt"]))
+        compare(archive.busy, data.asynchronous)
+        tryCompare(archive, "busy", false)
+        compare(spies.compressCompleted.count, 1)
+        compare(spies.compressCanceled.count, 0)
+        compare(spies.compressError.count, 1)
+        compare(spies.compressError.signalArguments[0][0], "missing.txt")
+        compare(spies.compressError.signalArguments[0][1], ZipArchive.ErrNo)
+        var last = spies.compressProgress.signalArguments[spies.compressProgress.count - 1]
+        compare([last[0], last[1]], ["sub/more.txt", 100])
+        compare([archive.processedEntries, archive.totalEntries], [3, 3])
+        compare([archive.processedBytes, archive.totalBytes], [9, 9])
+        compare(archive.fileNames, ["notes.txt", "sub/more.txt"])
+        archive.asynchronous = false
         verify(archive.extractAll(root.filePath("out")))
         compare(root.readTextFile("out/sub/more.txt"), "more")
         archive.destroy()
