@@ -19,6 +19,7 @@
 #include <QtTest>
 
 #include <clocale>
+#include <limits>
 #include <csignal>
 #include <langinfo.h>
 #include <sys/resource.h>
@@ -52,6 +53,7 @@ private slots:
     void failedEntry_leavesExistingFileUntouched_data();
     void failedEntry_leavesExistingFileUntouched();
     void extractFile_failedWriteToDeviceReportsErrNo();
+    void amounts_neverPassTheirTotal();
     void extract_refusesTargetsItMustNotReplace();
     void extract_keepsUnixPermissionBits_data();
     void extract_keepsUnixPermissionBits();
@@ -820,6 +822,23 @@ void tst_ZipArchive::failedEntry_leavesExistingFileUntouched()
     QCOMPARE(errorSpy.last().at(2).value<TkZipArchive::Result>(), TkZipArchive::Result(result));
     QCOMPARE(readAll(victim), previous);
     QCOMPARE(filesBelow(outPath()), QStringList{"bad.txt"});
+}
+
+void tst_ZipArchive::amounts_neverPassTheirTotal()
+{
+    // Declared sizes whose sum no count holds: the total stops at the
+    // largest count, and what is processed at the total.
+    const double huge = 3.0 * double(1LL << 62);
+    QVERIFY(!makeArchive(QJsonObject{{"path", archivePath()},
+                                     {"entries", QJsonArray{entry("a.txt", "a"), entry("b.txt", "b")}},
+                                     {"declares", QJsonArray{QJsonArray{0, huge}, QJsonArray{1, huge}}}})
+                 .isEmpty());
+    TkZipArchive zip;
+    zip.setPath(archivePath());
+    QVERIFY(!zip.extractAll(outPath()));
+    const qint64 most = std::numeric_limits<qint64>::max();
+    QCOMPARE(QList<qint64>({zip.processedBytes(), zip.totalBytes(), zip.processedEntries(), zip.totalEntries()}),
+             (QList<qint64>{most, most, 2, 2}));
 }
 
 void tst_ZipArchive::extractFile_failedWriteToDeviceReportsErrNo()

@@ -247,6 +247,9 @@ bool TkZipArchive::closeWriter(bool notify)
     const bool written = writer->finish();
     const QString path = writer->path();
     writer.reset();
+    // A reader opened meanwhile lists the file that was replaced.
+    if (written)
+        closeReader();
     if (!notify)
         return true;
     const QPointer<TkZipArchive> alive(this);

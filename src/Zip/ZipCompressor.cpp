@@ -53,11 +53,14 @@ std::unique_ptr<FileLayer::InputFile> ZipCompressor::openSource(ZipSources &sour
     // A link or another folder on the way, or in place of the file itself,
     // means that this is not the file that was named.
     auto changed = [&](int error) {
-        return error == FileLayer::LinkInTheWay || error == ESTALE || error == FileLayer::NotRegularFile
-            || error == EISDIR || error == ELOOP || error == ENOTDIR;
+        return error == ESTALE || error == FileLayer::NotRegularFile || error == EISDIR || error == ELOOP
+            || error == ENOTDIR;
     };
     auto refuse = [&](int error) {
-        if (changed(error)) {
+        if (error == FileLayer::LinkInTheWay) {
+            qCCritical(CATEGORY_FILE) << function << "Source leads through a symbolic link, skipped:" << item.name;
+            *result = ZipError::ParameterError;
+        } else if (changed(error)) {
             qCCritical(CATEGORY_FILE) << function << "Source changed, skipped:" << item.name
                                       << FileLayer::errorText(error);
             *result = ZipError::ParameterError;

@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QSet>
 
+#include <limits>
+
 namespace FileLayer = Extras::FileLayer;
 using Jobs::Outcome;
 
@@ -91,19 +93,33 @@ ZipExtractor::ZipExtractor(ZipReader &reader, Jobs::Observer &observer, std::fun
 {
 }
 
+void ZipExtractor::setTotals(int first, int count)
+{
+    constexpr quint64 Most = quint64(std::numeric_limits<qint64>::max());
+    quint64 total = 0;
+    for (int index = first; index < first + count; ++index)
+        total += qMin(m_reader.entry(index).record.uncompressedSize, Most - total);
+    m_totalBytes = qint64(total);
+    m_observer.setTotals(m_totalBytes, count);
+}
+
+void ZipExtractor::count(quint64 bytes, int entries)
+{
+    const qint64 counted = qint64(qMin(bytes, quint64(m_totalBytes - m_processedBytes)));
+    m_processedBytes += counted;
+    m_observer.addProcessed(counted, entries);
+}
+
 Outcome ZipExtractor::failed(int index, const QString &outputFilePath, int result, quint64 written)
 {
     m_observer.error(m_reader.name(index), outputFilePath, result);
-    m_observer.addProcessed(qint64(m_reader.entry(index).record.uncompressedSize - written), 1);
+    count(m_reader.entry(index).record.uncompressedSize - written, 1);
     return Outcome::Failed;
 }
 
 Outcome ZipExtractor::extractEntries(const QString &outputPath)
 {
-    qint64 total = 0;
-    for (int index = 0; index < m_reader.count(); ++index)
-        total += qint64(m_reader.entry(index).record.uncompressedSize);
-    m_observer.setTotals(total, m_reader.count());
+    setTotals(0, m_reader.count());
     const QDir dir(outputPath);
     // The output folder is the caller's, links on its way included.
     int error = 0;
@@ -133,7 +149,7 @@ Outcome ZipExtractor::extractEntries(const QString &outputPath)
         else if (!last.isEmpty())
             entry = extractCurrentFile(index, *folder, last, output);
         else
-            m_observer.addProcessed(qint64(m_reader.entry(index).record.uncompressedSize), 1);
+            count(m_reader.entry(index).record.uncompressedSize, 1);
         if (entry == Outcome::Canceled)
             return entry;
         if (entry == Outcome::Failed)
@@ -148,7 +164,7 @@ Outcome ZipExtractor::extractEntries(const QString &outputPath)
 
 Outcome ZipExtractor::extractToFile(int index, const QString &outputFilePath)
 {
-    m_observer.setTotals(qint64(m_reader.entry(index).record.uncompressedSize), 1);
+    setTotals(index, 1);
     // The whole output path is the caller's: the file goes to its last
     // component in the folder the rest of it names.
     const FileLayer::Place place = FileLayer::Place::whole(outputFilePath);
@@ -169,7 +185,7 @@ Outcome ZipExtractor::extractToFile(int index, const QString &outputFilePath)
             qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << outputFilePath << FileLayer::errorText(error);
             return failed(index, outputFilePath, ZipError::ErrNo);
         }
-        m_observer.addProcessed(qint64(m_reader.entry(index).record.uncompressedSize), 1);
+        count(m_reader.entry(index).record.uncompressedSize, 1);
         return Outcome::Completed;
     }
     return extractCurrentFile(index, folder, name, outputFilePath);
@@ -226,25 +242,25 @@ Outcome ZipExtractor::extractCurrentFile(int index, const FileLayer::Folder &fol
         // A canceled entry leaves nothing: the output goes with `output`.
         if (m_observer.canceled())
             return Outcome::Canceled;
-        const qint64 count = stream->read(buffer, ZipReader::BufferSize);
-        if (count < 0) {
+        const qint64 got = stream->read(buffer, ZipReader::BufferSize);
+        if (got < 0) {
             const ZipError &readError = stream->error();
             qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "unzReadCurrentFile" << readError.status << readError.text;
             return failed(index, outputFilePath, readError.status, written);
         }
-        if (count == 0)
+        if (got == 0)
             break;
-        if (quint64(count) > declared - written) {
+        if (quint64(got) > declared - written) {
             qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Entry larger than its declared size:" << name << declared;
             return failed(index, outputFilePath, ZipError::BadZipFile, written);
         }
-        ZipProgress::reportSteps(m_observer, name, outputFilePath, written, written + quint64(count), declared);
-        if (!output.write(buffer, count)) {
+        ZipProgress::reportSteps(m_observer, name, outputFilePath, written, written + quint64(got), declared);
+        if (!output.write(buffer, got)) {
             qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error writing:" << outputFilePath << output.errorString();
             return failed(index, outputFilePath, ZipError::ErrNo, written);
         }
-        written += quint64(count);
-        m_observer.addProcessed(count, 0);
+        written += quint64(got);
+        count(quint64(got), 0);
     }
     if (written != declared) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Entry shorter than its declared size:" << name << written
@@ -262,6 +278,6 @@ Outcome ZipExtractor::extractCurrentFile(int index, const FileLayer::Folder &fol
         return failed(index, outputFilePath, ZipError::ErrNo, written);
     }
     m_observer.progress(name, outputFilePath, 100.0);
-    m_observer.addProcessed(0, 1);
+    count(0, 1);
     return Outcome::Completed;
 }

@@ -52,8 +52,15 @@ private:
     // Reports a failed entry, counting the rest of its declared size as
     // processed.
     Jobs::Outcome failed(int index, const QString &outputFilePath, int result, quint64 written = 0);
+    // Declares the total of the run: the sum of the declared sizes, which a
+    // hostile archive may make larger than any count.
+    void setTotals(int first, int count);
+    // Counts bytes and entries as processed, never past the total.
+    void count(quint64 bytes, int entries);
 
     ZipReader &m_reader;
     Jobs::Observer &m_observer;
     std::function<bool()> m_archiveClosed;
+    qint64 m_totalBytes = 0;
+    qint64 m_processedBytes = 0;
 };

@@ -29,7 +29,8 @@ A description is a JSON object:
      "sets": [[1, 0, 255]],       (entry 1's data byte 0 becomes 255)
      "renames": [["name?.txt", "6e616d6582"]],  (bytes replaced everywhere)
      "repeat_central": [0, 50],   (entry 0's central record 50 more times)
-     "declares": [0, 1099511627776],  (entry 0's central record claims that size, in a Zip64 field)
+     "declares": [0, 1099511627776],  (entry 0's central record claims that size, in a Zip64 field;
+                                       a list of such pairs for several entries)
      "prefix": "text"}            (put in front, offsets left as they are)
 Names ending in "/" are folder entries. The printed answer lists, in archive
 order, each entry's name, file_size, compress_size, CRC and header_offset,
@@ -163,11 +164,11 @@ def craft(description, answer):
         end += size * times
         count, cd_size = struct.unpack_from("<HI", data, end + 10)
         struct.pack_into("<HHI", data, end + 8, count + times, count + times, cd_size + size * times)
-    if "declares" in description:
-        index, size = description["declares"]
+    declares = description.get("declares", [])
+    for index, size in ([declares] if declares and not isinstance(declares[0], list) else declares)[::-1]:
         at = records[index][0]
         name_length, extra_length = struct.unpack_from("<HH", data, at + 28)
-        extra = struct.pack("<HHQ", 1, 8, size)
+        extra = struct.pack("<HHQ", 1, 8, int(size))
         struct.pack_into("<I", data, at + 24, 0xFFFFFFFF)
         struct.pack_into("<H", data, at + 30, extra_length + len(extra))
         insert = at + 46 + name_length + extra_length
