@@ -59,7 +59,6 @@ int main(int argc, char *argv[])
         return 1;
     source.close();
     const QString archivePath = dir.filePath(QStringLiteral("big.zip"));
-    QFile(archivePath).open(QIODevice::WriteOnly);
 
     QElapsedTimer timer;
     timer.start();
