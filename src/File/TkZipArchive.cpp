@@ -398,7 +398,12 @@ void TkZipArchive::finishBackgroundRun(Outcome outcome)
 {
     const Run ended = m_endedRun;
     m_endedRun = Run::None;
-    if (ended == Run::Compression) {
+    emitEnd(ended, outcome);
+}
+
+void TkZipArchive::emitEnd(Run run, Outcome outcome)
+{
+    if (run == Run::Compression) {
         // The listing read before is that of the replaced file.
         if (outcome == Outcome::Completed)
             closeReader();
@@ -504,10 +509,7 @@ bool TkZipArchive::extractAll(const QString &outputPath)
     }, &alive);
     if (!alive)
         return false;
-    if (outcome == Outcome::Canceled)
-        emit extractCanceled();
-    else
-        emit extractCompleted();
+    emitEnd(Run::Extraction, outcome);
     return outcome == Outcome::Completed;
 }
 
@@ -564,12 +566,7 @@ bool TkZipArchive::compress(const char *function, const QString &folder, const Q
     work = nullptr;
     if (!alive)
         return false;
-    if (outcome == Outcome::Completed)
-        closeReader();
-    if (outcome == Outcome::Canceled)
-        emit compressCanceled();
-    else
-        emit compressCompleted();
+    emitEnd(Run::Compression, outcome);
     return outcome == Outcome::Completed;
 }
 

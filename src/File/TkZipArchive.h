@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include "QmlRegistration.h"
@@ -179,6 +178,9 @@ private:
     void relayError(const QString &name, const QString &output, int result);
     void runEnded();
     void finishBackgroundRun(Jobs::Outcome outcome);
+    // The last signal of a run; a completed compression also closes the
+    // reader of the file it replaced.
+    void emitEnd(Run run, Jobs::Outcome outcome);
 
     QString m_path;
     // Shared with a running extraction, which a signal handler may outlive
