@@ -1240,6 +1240,19 @@ void tst_ZipArchive::writer_createsTheArchiveAndReportsItsOutcome()
     QVERIFY(zip.addFile(source, QStringLiteral("grows.txt"), QString()));
     QCOMPARE(zip.fileNames(), QStringList{"grows.txt"});
 
+    // A link at the path is replaced, never written through; a pipe there
+    // is refused at once.
+    const QString link = m_dir->filePath(QStringLiteral("link.zip"));
+    QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("outside.txt")), link));
+    zip.setPath(link);
+    QVERIFY(zip.zwOpen());
+    zip.close();
+    QVERIFY(!QFileInfo(link).isSymLink());
+    QCOMPARE(readAll(m_dir->filePath(QStringLiteral("outside.txt"))), QByteArray("outside"));
+    const QString pipe = m_dir->filePath(QStringLiteral("pipe.zip"));
+    QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+    zip.setPath(pipe);
+    QVERIFY(!zip.zwOpen());
     zip.setPath(m_dir->filePath(QStringLiteral("missing/archive.zip")));
     QVERIFY(!zip.zwOpen());
     QVERIFY(capture.contains(QtWarningMsg, QStringLiteral("Unable to open:")));

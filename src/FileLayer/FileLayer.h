@@ -12,8 +12,8 @@
 
 /*
     The one file layer of the library: every walk, listing, removal, copy,
-    rename, whole-file read and write, settings file and extracted entry goes
-    through it. Each platform has one implementation, chosen by the build.
+    rename, whole-file read and write, settings file, extracted entry,
+    written archive and its sources goes through it. Each platform has one implementation, chosen by the build.
 
     It works on open folder handles. A path a caller gives names a starting
     point and may run through links the user chose (a folder object's own
