@@ -58,7 +58,13 @@ public:
         m_observer.setTotals(total.bytes, total.entries);
     }
 
-    void end() { m_observer.progress(m_source, QString(), 100); }
+    // What was copied is the whole, also where the source shrank meanwhile.
+    void end()
+    {
+        if (m_done.bytes != m_total.bytes || m_done.entries != m_total.entries)
+            setTotals(m_done);
+        m_observer.progress(m_source, QString(), 100);
+    }
 
 private:
     using Clock = std::chrono::steady_clock;
