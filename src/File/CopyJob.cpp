@@ -106,11 +106,13 @@ private:
     Clock::time_point m_lastReport;
 };
 
-CopyJob::CopyJob(FileLayer::Copy &&copy, const QString &source, OnFailure onFailure)
+CopyJob::CopyJob(FileLayer::Copy &&copy, const QString &source, OnFailure onFailure, Followed followed)
     : m_copy(std::move(copy))
     , m_source(source)
     , m_onFailure(onFailure)
+    , m_followed(followed)
 {
+    m_copy.setUndoable(followed == Followed::Yes);
 }
 
 Jobs::Outcome CopyJob::run(Jobs::Observer &observer)
@@ -118,7 +120,7 @@ Jobs::Outcome CopyJob::run(Jobs::Observer &observer)
     Watch watch(observer, m_source);
     watch.start();
     FileLayer::CopyAmount total;
-    if (m_copy.measure(&total, &watch)) {
+    if (m_followed == Followed::No || m_copy.measure(&total, &watch)) {
         watch.setTotals(total);
         if (m_copy.run(&watch)) {
             watch.end();

@@ -19,9 +19,15 @@ class CopyJob
 {
 public:
     enum class OnFailure { Keep, TakeBack };
+    // Whether anybody follows the run. One that nobody follows, and so
+    // nobody can cancel, copies as a plain copy: without the first walk and
+    // without a record for taking it back; its totals follow what was
+    // copied.
+    enum class Followed { Yes, No };
 
     // `copy` is a valid copy of `source`.
-    CopyJob(Extras::FileLayer::Copy &&copy, const QString &source, OnFailure onFailure);
+    CopyJob(Extras::FileLayer::Copy &&copy, const QString &source, OnFailure onFailure,
+            Followed followed = Followed::Yes);
 
     Jobs::Outcome run(Jobs::Observer &observer);
 
@@ -35,4 +41,5 @@ private:
     Extras::FileLayer::Copy m_copy;
     QString m_source;
     OnFailure m_onFailure;
+    Followed m_followed;
 };

@@ -13,6 +13,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QMetaMethod>
 #include <QPointer>
 #include <QQmlEngine>
 
@@ -408,8 +409,12 @@ bool TkFileFolder::copyFile(const QString &fileName, const QString &filePath)
         const auto job = std::make_shared<CopyJob>(std::move(copy), source, CopyJob::OnFailure::TakeBack);
         return m_relay->start([job](Jobs::Observer &observer) { return job->run(observer); });
     }
-    // What a failed copy made here stays, as it always did.
-    CopyJob job(std::move(copy), source, CopyJob::OnFailure::Keep);
+    // What a failed copy made here stays, as it always did. Only a handler
+    // of its progress or amounts can follow or cancel a copy here.
+    const bool followed = isSignalConnected(QMetaMethod::fromSignal(&TkFileFolder::copyProgress))
+        || isSignalConnected(QMetaMethod::fromSignal(&TkFileFolder::amountsChanged));
+    CopyJob job(std::move(copy), source, CopyJob::OnFailure::Keep,
+                followed ? CopyJob::Followed::Yes : CopyJob::Followed::No);
     return copyHere(job);
 }
 

@@ -417,6 +417,9 @@ public:
     // (reported) or the watch canceled it (not reported).
     bool run(CopyWatch *watch = nullptr);
     bool wasCanceled() const;
+    // Whether run() keeps a record for undo(), as it does unless told not
+    // to: a copy that will not be taken back saves a look at every file.
+    void setUndoable(bool undoable);
     // Removes what this copy made, newest first, on open folders: files,
     // links and pipes while they are still the ones it made, folders once
     // they are empty. Folders that were there before and whatever others

@@ -147,6 +147,7 @@ struct Copy::Private
     bool tree = false;
     bool valid = false;
     bool canceled = false;
+    bool undoable = true;
     // The source folder, or the folder that holds the source entry.
     Folder from;
     // The target folder, or the folder of the new entry.
@@ -255,6 +256,11 @@ bool Copy::wasCanceled() const
     return d->canceled;
 }
 
+void Copy::setUndoable(bool undoable)
+{
+    d->undoable = undoable;
+}
+
 bool Copy::measure(CopyAmount *amount, CopyWatch *watch)
 {
     *amount = CopyAmount();
@@ -280,7 +286,7 @@ bool Copy::run(CopyWatch *watch)
         return false;
     if (!d->tree)
         return d->runEntry(watch);
-    TreeCopy copy(d->report, d->holders, watch, &d->record);
+    TreeCopy copy(d->report, d->holders, watch, d->undoable ? &d->record : nullptr);
     copy.enterSource(d->from.id());
     copy.enterTarget(d->to.id());
     const bool ok = copy.copyFolder(d->from, d->to, CopyRecord::Root, d->source, d->target);
@@ -301,7 +307,7 @@ bool Copy::Private::runEntry(CopyWatch *watch)
     bool ok = false;
     switch (kind) {
     case Kind::File:
-        ok = copyRegularFile(from, name, viaLink, to, newName, &error, watch, &made);
+        ok = copyRegularFile(from, name, viaLink, to, newName, &error, watch, undoable ? &made : nullptr);
         break;
     case Kind::Pipe:
         ok = statAt(from.handle(), name.constData(), &st, true) && makePipe(to, newName, st.st_mode, &error, &made);
@@ -311,7 +317,8 @@ bool Copy::Private::runEntry(CopyWatch *watch)
         break;
     }
     if (ok) {
-        record.made(CopyRecord::Root, made);
+        if (undoable)
+            record.made(CopyRecord::Root, made);
         if (watch)
             watch->finished();
         return true;
@@ -330,16 +337,24 @@ bool Copy::undo()
     return false;
 }
 
+namespace {
+
+bool runOnce(Copy &&copy)
+{
+    copy.setUndoable(false);
+    return copy.isValid() && copy.run();
+}
+
+} // namespace
+
 bool copyEntry(const QString &source, const Place &target, const CopyReport &report)
 {
-    Copy copy = Copy::entry(source, target, report);
-    return copy.isValid() && copy.run();
+    return runOnce(Copy::entry(source, target, report));
 }
 
 bool copyTree(const QString &source, const QString &target, const CopyReport &report)
 {
-    Copy copy = Copy::tree(source, target, report);
-    return copy.isValid() && copy.run();
+    return runOnce(Copy::tree(source, target, report));
 }
 
 } // namespace FileLayer

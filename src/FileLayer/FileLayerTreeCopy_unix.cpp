@@ -66,8 +66,10 @@ bool TreeCopy::copyEntry(const Folder &from, const Folder &to, int node, const C
     Kind kind = entry.kind;
     int error = 0;
     FileId made;
+    // Identities are looked up only for a record.
+    FileId *const madeId = m_record ? &made : nullptr;
     if (kind == Kind::File) {
-        if (copyRegularFile(from, entry.name, false, to, entry.name, &error, m_watch, &made))
+        if (copyRegularFile(from, entry.name, false, to, entry.name, &error, m_watch, madeId))
             return done(node, made);
         if (error != ELOOP && error != NotRegularFile)
             return failed(error, source, target);
@@ -79,7 +81,7 @@ bool TreeCopy::copyEntry(const Folder &from, const Folder &to, int node, const C
     struct stat st;
     switch (kind) {
     case Kind::File:
-        if (copyRegularFile(from, entry.name, viaLink, to, entry.name, &error, m_watch, &made))
+        if (copyRegularFile(from, entry.name, viaLink, to, entry.name, &error, m_watch, madeId))
             return done(node, made);
         break;
     case Kind::Folder:
