@@ -16,6 +16,14 @@
 //   cp -r  GNU cp
 // Each copy is checked (same files, same bytes; the untimed round compares
 // every file with diff -r) and removed again, untimed.
+//
+//   bench_treecopy --background [--runs N] [--out FOLDER]
+//
+// copies the same tree in this process instead, N times each with a
+// FileFolder whose `asynchronous` is set and with one whose is not, in
+// turn, while a 16 ms timer ticks on the main thread. It prints each run's
+// time, the largest gap between two ticks (from the copyFile call to the
+// copyCompleted signal) and the signals the run sent.
 
 #include "BenchSupport.h"
 #include "TkFileFolder.h"
@@ -24,10 +32,12 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -158,6 +168,74 @@ QString quoted(const QString &text)
     return QLatin1Char('"') + escaped + QLatin1Char('"');
 }
 
+// One copy in this process while a 16 ms timer ticks on this thread.
+struct InProcessRun
+{
+    bool ok = false;
+    double seconds = 0;
+    qint64 largestGapMs = 0;
+    int ticks = 0;
+    int progressSignals = 0;
+    int amountSignals = 0;
+};
+
+InProcessRun copyInProcess(const QString &folderPath, const QString &target, bool asynchronous)
+{
+    InProcessRun run;
+    TkFileFolder folder(folderPath, nullptr);
+    folder.setAsynchronous(asynchronous);
+    QEventLoop loop;
+    QElapsedTimer sinceTick;
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setInterval(16);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        run.largestGapMs = qMax(run.largestGapMs, sinceTick.restart());
+        ++run.ticks;
+    });
+    QObject::connect(&folder, &TkFileFolder::copyProgress, [&] { ++run.progressSignals; });
+    QObject::connect(&folder, &TkFileFolder::amountsChanged, [&] { ++run.amountSignals; });
+    QObject::connect(&folder, &TkFileFolder::copyCompleted, &loop, [&](bool success) {
+        run.ok = success;
+        loop.quit();
+    });
+    QElapsedTimer total;
+    timer.start();
+    sinceTick.start();
+    total.start();
+    if (folder.copyFile(QStringLiteral("tree"), target) && asynchronous)
+        loop.exec();
+    run.seconds = total.nsecsElapsed() / 1e9;
+    run.largestGapMs = qMax(run.largestGapMs, sinceTick.elapsed());
+    return run;
+}
+
+int copyInProcessRuns(const QString &base, const QString &target, const TreeSize &expected, int runs)
+{
+    QVector<double> seconds[2];
+    qint64 largestGap[2] = {0, 0};
+    std::printf("%-12s %4s %9s %12s %6s %9s %9s\n", "run", "", "seconds", "largest gap", "ticks", "progress",
+                "amounts");
+    for (int round = 0; round < runs; ++round) {
+        for (const bool asynchronous : {round % 2 == 0, round % 2 != 0}) {
+            const InProcessRun run = copyInProcess(base, target, asynchronous);
+            if (!run.ok || !(treeSize(target) == expected) || !QDir(target).removeRecursively()) {
+                std::fprintf(stderr, "the copy failed or copied something else\n");
+                return 1;
+            }
+            std::printf("%-12s %4d %9.3f %9lld ms %6d %9d %9d\n", asynchronous ? "background" : "synchronous",
+                        round + 1, run.seconds, run.largestGapMs, run.ticks, run.progressSignals, run.amountSignals);
+            std::fflush(stdout);
+            seconds[asynchronous].append(run.seconds);
+            largestGap[asynchronous] = qMax(largestGap[asynchronous], run.largestGapMs);
+        }
+    }
+    std::printf("\nbackground:  median %.3f s, largest gap of all runs %lld ms\n", median(seconds[1]), largestGap[1]);
+    std::printf("synchronous: median %.3f s, largest gap of all runs %lld ms\n", median(seconds[0]), largestGap[0]);
+    std::printf("background / synchronous: %.2f (medians)\n", median(seconds[1]) / median(seconds[0]));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -185,6 +263,11 @@ int main(int argc, char *argv[])
         return 1;
     }
     const TreeSize expected = treeSize(source);
+    if (args.contains(QStringLiteral("--background"))) {
+        std::printf("tree %s: %d files, %d folders, %.1f MB; %d runs each\n\n", qPrintable(source), expected.files,
+                    expected.folders, expected.bytes / 1e6, runs);
+        return copyInProcessRuns(work.path(), target, expected, runs);
+    }
 
     QVector<Contender> contenders{
         {QStringLiteral("host copyFile"), app.applicationFilePath(),

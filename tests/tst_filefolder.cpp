@@ -42,6 +42,9 @@ private slots:
     void copyTree_copiesWhatItCanAndReportsTheRest_data();
     void copyTree_copiesWhatItCanAndReportsTheRest();
     void copyMissingSource_namesAbsolutePath();
+    void copyRun_endsWithOneSignal_data();
+    void copyRun_endsWithOneSignal();
+    void backgroundCopy_cancelTakesBackWhatItMade();
     void createdObjects_belongToTheGarbageCollector();
     void removal_neverReachesPastTheNamedFolder_data();
     void removal_neverReachesPastTheNamedFolder();
@@ -486,6 +489,127 @@ void tst_FileFolder::copyMissingSource_namesAbsolutePath()
     MessageCapture capture;
     QVERIFY(!folder.copyFile(QStringLiteral("nothing"), m_dir->filePath(QStringLiteral("x"))));
     QVERIFY(capture.contains(QtCriticalMsg, QStringLiteral("File doesn't exist: \"") + m_dir->filePath(QStringLiteral("nothing"))));
+}
+
+void tst_FileFolder::copyRun_endsWithOneSignal_data()
+{
+    QTest::addColumn<bool>("asynchronous");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("expected");         // copyFile's result
+    QTest::addColumn<QString>("ending");        // "completed", "failed" or "" (no run)
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("after");
+
+    // src holds a.txt, b.txt and sub/c.txt; dst/b.txt exists.
+    const QStringList whole{"out/a.txt=file", "out/b.txt=file", "out/sub/c.txt=file"};
+    QTest::newRow("background: tree") << true << "src" << "out" << true << "completed" << "" << whole;
+    QTest::newRow("background: file") << true << "src/a.txt" << "a.txt" << true << "completed" << ""
+                                      << QStringList{"a.txt=file"};
+    QTest::newRow("here: tree") << false << "src" << "out" << true << "completed" << "" << whole;
+    QTest::newRow("background: missing source")
+        << true << "nothing" << "out" << false << "" << "File doesn't exist:" << QStringList{"out=missing"};
+    QTest::newRow("background: existing target file")
+        << true << "src/a.txt" << "dst/b.txt" << false << "" << "Target file already exists:" << QStringList();
+    QTest::newRow("background: target inside the source")
+        << true << "src" << "src/sub/copy" << false << "" << "Target is inside the source folder:"
+        << QStringList{"src/sub/copy=missing"};
+    QTest::newRow("background: stops at an existing file and takes back what it made")
+        << true << "src" << "dst" << true << "failed" << "copyFile failed:"
+        << QStringList{"dst/a.txt=missing", "dst/b.txt=file", "dst/sub=missing"};
+    QTest::newRow("here: stops at an existing file and keeps what it made")
+        << false << "src" << "dst" << false << "failed" << "copyFile failed:"
+        << QStringList{"dst/a.txt=file", "dst/b.txt=file", "dst/sub=missing"};
+}
+
+void tst_FileFolder::copyRun_endsWithOneSignal()
+{
+    QFETCH(bool, asynchronous);
+    QFETCH(QString, source);
+    QFETCH(QString, target);
+    QFETCH(bool, expected);
+    QFETCH(QString, ending);
+    QFETCH(QString, message);
+    QFETCH(QStringList, after);
+
+    for (const char *name : {"src/a.txt", "src/b.txt", "src/sub/c.txt"})
+        touch(QString::fromLatin1(name));
+    QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("dst"))));
+    QFile old(m_dir->filePath(QStringLiteral("dst/b.txt")));
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    old.close();
+
+    TkFileFolder folder(m_dir->path(), nullptr);
+    folder.setAsynchronous(asynchronous);
+    QSignalSpy progress(&folder, &TkFileFolder::copyProgress);
+    QSignalSpy completed(&folder, &TkFileFolder::copyCompleted);
+    QSignalSpy canceled(&folder, &TkFileFolder::copyCanceled);
+    QSignalSpy busy(&folder, &TkFileFolder::busyChanged);
+    MessageCapture capture;
+    QCOMPARE(folder.copyFile(source, m_dir->filePath(target)), expected);
+    const bool started = !ending.isEmpty();
+    // A run here has ended when the call returns; one in the background
+    // has not, and nothing else may start meanwhile.
+    QCOMPARE(completed.count(), started && !asynchronous ? 1 : 0);
+    QCOMPARE(folder.busy(), started && asynchronous);
+    if (started && asynchronous) {
+        QVERIFY(!folder.copyFile(source, m_dir->filePath(QStringLiteral("second"))));
+        QVERIFY(capture.contains(QtWarningMsg, QStringLiteral("Copy already running:")));
+        QVERIFY(completed.wait(20000));
+    }
+    QTest::qWait(20);
+    QCOMPARE(completed.count() + canceled.count(), started ? 1 : 0);
+    QCOMPARE(busy.count(), started && asynchronous ? 2 : 0);
+    QVERIFY(!folder.busy());
+    if (started) {
+        const bool success = ending == QLatin1String("completed");
+        QCOMPARE(completed.first().first().toBool(), success);
+        QCOMPARE(progress.first().at(1).toDouble(), 0.0);
+        QCOMPARE(progress.last().at(1).toDouble() == 100.0, success);
+        QCOMPARE(folder.processedBytes() == folder.totalBytes() && folder.totalEntries() > 0, success);
+    } else {
+        QCOMPARE(progress.count(), 0);
+    }
+    if (!message.isEmpty())
+        QVERIFY2(capture.contains(QtCriticalMsg, message), qPrintable(capture.texts().join('\n')));
+    const QString wrong = unexpectedEntries(m_dir->path(), after);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("old"));
+}
+
+void tst_FileFolder::backgroundCopy_cancelTakesBackWhatItMade()
+{
+    // The worker waits once its reports have gone untaken for 16 ms, and
+    // this thread takes none before it cancels: with enough files to copy
+    // the cancel comes first. A machine fast enough to copy them all within
+    // that time gets twice as many.
+    QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("src/sub"))));
+    const QByteArray sub = QFile::encodeName(m_dir->filePath(QStringLiteral("src/sub/")));
+    touch(QStringLiteral("dst/old.txt"));
+    TkFileFolder folder(m_dir->path(), nullptr);
+    folder.setAsynchronous(true);
+    QSignalSpy completed(&folder, &TkFileFolder::copyCompleted);
+    QSignalSpy canceled(&folder, &TkFileFolder::copyCanceled);
+    int made = 0;
+    for (int files = 2000; canceled.isEmpty(); files *= 2) {
+        QVERIFY2(files <= 64000, "every copy was done before the cancel came");
+        for (; made < files; ++made) {
+            const int fd = ::open((sub + QByteArray::number(made)).constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+            QVERIFY(fd >= 0);
+            ::close(fd);
+        }
+        completed.clear();
+        QVERIFY(folder.copyFile(QStringLiteral("src"), m_dir->filePath(QStringLiteral("dst/copy"))));
+        folder.cancel();
+        QTRY_VERIFY_WITH_TIMEOUT(completed.count() + canceled.count() > 0, 20000);
+        QTest::qWait(20);
+        QCOMPARE(completed.count() + canceled.count(), 1);
+        if (!completed.isEmpty())
+            QVERIFY(folder.removeFolder(QStringLiteral("dst/copy"), true));
+    }
+    QCOMPARE(QDir(m_dir->filePath(QStringLiteral("dst"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("old.txt")});
 }
 
 void tst_FileFolder::createdObjects_belongToTheGarbageCollector()

@@ -1,8 +1,10 @@
 #include "TkFileFolder.h"
 
+#include "CopyJob.h"
 #include "FileLayer.h"
 #include "FileUtility.h"
 #include "FolderListing.h"
+#include "JobRelay.h"
 #include "JsonUtility.h"
 #include "MaporaExtrasLogging.h"
 #include "QmlValues.h"
@@ -11,6 +13,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QMetaMethod>
+#include <QPointer>
 #include <QQmlEngine>
 
 #include <cerrno>
@@ -41,60 +45,6 @@ QStringList nameFilters(const QVariant &nameFilter)
     return QStringList{nameFilter.toString()};
 }
 
-// The messages of a copy, written with the signature of the operation.
-class CopyMessages
-{
-public:
-    explicit CopyMessages(const char *function)
-        : m_function(function)
-    {
-    }
-
-    void operator()(FileLayer::CopyEvent event, const QString &source, const QString &target) const
-    {
-        using Event = FileLayer::CopyEvent;
-        switch (event) {
-        case Event::TargetExists:
-            qCCritical(CATEGORY_FILE) << m_function << "Target file already exists:" << target;
-            break;
-        case Event::CopyFailed:
-            qCWarning(CATEGORY_FILE) << m_function << "File copy failed: " << source << "to" << target;
-            break;
-        case Event::EntryFailed:
-            qCCritical(CATEGORY_FILE) << m_function << "copyFile failed:" << source << "->" << target;
-            break;
-        case Event::NotCopied:
-            qCWarning(CATEGORY_FILE) << m_function << "Not a regular file, not copied:" << source;
-            break;
-        case Event::FolderUnreadable:
-            qCCritical(CATEGORY_FILE) << m_function << "File is not readable:" << source;
-            break;
-        case Event::TargetInsideSource:
-            qCCritical(CATEGORY_FILE) << m_function << "Target is inside the source folder:" << source << "->"
-                                      << target;
-            break;
-        case Event::MakeFolderFailed:
-            qCCritical(CATEGORY_FILE) << m_function << "mkpath failed:" << target << "("
-                                      << QFileInfo(target).fileName() << ")";
-            break;
-        case Event::LinkInTarget:
-            qCCritical(CATEGORY_FILE) << m_function << "Symbolic link in the target, not followed:" << target;
-            break;
-        case Event::LinksBack:
-            qCWarning(CATEGORY_FILE) << m_function << "Folder links back into the copy:" << source << "->"
-                                     << target;
-            break;
-        case Event::AlreadyCopied:
-            qCWarning(CATEGORY_FILE) << m_function << "Folder already copied, not copied again:" << source << "->"
-                                     << target;
-            break;
-        }
-    }
-
-private:
-    const char *m_function;
-};
-
 // The path a whole path names, or an empty text when it names no place
 // (empty, or its leading variable does not resolve).
 QString namedPath(const QString &path)
@@ -106,11 +56,54 @@ QString namedPath(const QString &path)
 
 } // namespace
 
+/*!
+    The reports of a copy on the folder's own thread, as signals during the
+    call. A handler may cancel the copy or destroy the folder, which
+    cancels it too.
+*/
+class TkFileFolder::CopyObserver : public Jobs::Observer
+{
+public:
+    explicit CopyObserver(TkFileFolder *folder)
+        : m_folder(folder)
+    {
+    }
+
+    void progress(const QString &name, const QString &, double percent) override
+    {
+        if (m_folder)
+            emit m_folder->copyProgress(name, percent);
+    }
+    void error(const QString &, const QString &, int) override {}
+    bool canceled() override { return !m_folder || m_folder->m_cancelRequested; }
+    void setTotals(qint64 bytes, int entries) override
+    {
+        m_amounts.totalBytes = bytes;
+        m_amounts.totalEntries = entries;
+        publish(false);
+    }
+    void addProcessed(qint64 bytes, int entries) override
+    {
+        m_amounts.processedBytes += bytes;
+        m_amounts.processedEntries += entries;
+        publish(false);
+    }
+    void publish(bool force)
+    {
+        if (m_folder)
+            m_folder->m_relay->setAmounts(m_amounts, force);
+    }
+
+private:
+    QPointer<TkFileFolder> m_folder;
+    Jobs::Amounts m_amounts;
+};
+
 TkFileFolder::TkFileFolder(QObject *parent)
     : QObject(parent)
     , m_folder(QDir::temp())
 {
-    connect(this, &TkFileFolder::pathChanged, this, &TkFileFolder::existsChanged);
+    makeRelay();
 }
 
 TkFileFolder::TkFileFolder(const QString &path, QObject *parent)
@@ -125,7 +118,23 @@ TkFileFolder::TkFileFolder(const QDir &dir, QObject *parent)
     : QObject(parent)
     , m_folder(dir)
 {
+    makeRelay();
+}
+
+void TkFileFolder::makeRelay()
+{
     connect(this, &TkFileFolder::pathChanged, this, &TkFileFolder::existsChanged);
+    m_relay = new Jobs::JobRelay(this);
+    connect(m_relay, &Jobs::JobRelay::progress, this,
+            [this](const QString &name, const QString &, double percent) { emit copyProgress(name, percent); });
+    connect(m_relay, &Jobs::JobRelay::finished, this, [this](Jobs::Outcome outcome) {
+        if (outcome == Jobs::Outcome::Canceled)
+            emit copyCanceled();
+        else
+            emit copyCompleted(outcome == Jobs::Outcome::Completed);
+    });
+    connect(m_relay, &Jobs::JobRelay::busyChanged, this, &TkFileFolder::busyChanged);
+    connect(m_relay, &Jobs::JobRelay::amountsChanged, this, &TkFileFolder::amountsChanged);
 }
 
 QString TkFileFolder::path() const
@@ -170,6 +179,39 @@ bool TkFileFolder::exists() const
 QString TkFileFolder::folderName() const
 {
     return m_named ? m_folder.dirName() : QString();
+}
+
+void TkFileFolder::setAsynchronous(bool asynchronous)
+{
+    if (asynchronous == m_asynchronous)
+        return;
+    m_asynchronous = asynchronous;
+    emit asynchronousChanged();
+}
+
+bool TkFileFolder::busy() const
+{
+    return m_relay->isBusy();
+}
+
+qint64 TkFileFolder::processedBytes() const
+{
+    return m_relay->amounts().processedBytes;
+}
+
+qint64 TkFileFolder::totalBytes() const
+{
+    return m_relay->amounts().totalBytes;
+}
+
+int TkFileFolder::processedEntries() const
+{
+    return m_relay->amounts().processedEntries;
+}
+
+int TkFileFolder::totalEntries() const
+{
+    return m_relay->amounts().totalEntries;
 }
 
 bool TkFileFolder::cdUp()
@@ -334,6 +376,12 @@ bool TkFileFolder::renameFile(const QString &oldFileName, const QString &newFile
 bool TkFileFolder::copyFile(const QString &fileName, const QString &filePath)
 {
     const QString source = this->filePath(normalizedName(fileName));
+    // One copy at a time: a second one, from a signal handler of the first
+    // or while one runs in the background, is refused.
+    if (m_copying || m_relay->isBusy()) {
+        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Copy already running:" << source;
+        return false;
+    }
     const QFileInfo sourceInfo(source);
     if (source.isEmpty() || !sourceInfo.exists()) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "File doesn't exist:" << source;
@@ -350,10 +398,51 @@ bool TkFileFolder::copyFile(const QString &fileName, const QString &filePath)
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "No target path:" << filePath;
         return false;
     }
-    const CopyMessages messages(Q_FUNC_INFO);
-    if (sourceInfo.isDir())
-        return FileLayer::copyTree(source, target, messages);
-    return FileLayer::copyEntry(source, FileLayer::Place::whole(target), messages);
+    // The messages come from the worker too: logging is thread-safe.
+    const FileLayer::CopyReport messages = CopyJob::messages(Q_FUNC_INFO);
+    FileLayer::Copy copy = sourceInfo.isDir()
+        ? FileLayer::Copy::tree(source, target, messages)
+        : FileLayer::Copy::entry(source, FileLayer::Place::whole(target), messages);
+    if (!copy.isValid())
+        return false;
+    if (m_asynchronous) {
+        const auto job = std::make_shared<CopyJob>(std::move(copy), source, CopyJob::OnFailure::TakeBack);
+        return m_relay->start([job](Jobs::Observer &observer) { return job->run(observer); });
+    }
+    // What a failed copy made here stays, as it always did. Only a handler
+    // of its progress or amounts can follow or cancel a copy here.
+    const bool followed = isSignalConnected(QMetaMethod::fromSignal(&TkFileFolder::copyProgress))
+        || isSignalConnected(QMetaMethod::fromSignal(&TkFileFolder::amountsChanged));
+    CopyJob job(std::move(copy), source, CopyJob::OnFailure::Keep,
+                followed ? CopyJob::Followed::Yes : CopyJob::Followed::No);
+    return copyHere(job);
+}
+
+bool TkFileFolder::copyHere(CopyJob &job)
+{
+    m_copying = true;
+    m_cancelRequested = false;
+    const QPointer<TkFileFolder> alive(this);
+    CopyObserver observer(this);
+    observer.publish(true);
+    const Jobs::Outcome outcome = alive ? job.run(observer) : Jobs::Outcome::Canceled;
+    if (alive) {
+        m_copying = false;
+        observer.publish(true);
+    }
+    if (alive && outcome == Jobs::Outcome::Canceled)
+        emit copyCanceled();
+    else if (alive)
+        emit copyCompleted(outcome == Jobs::Outcome::Completed);
+    return outcome == Jobs::Outcome::Completed;
+}
+
+void TkFileFolder::cancel()
+{
+    if (m_relay->isBusy())
+        m_relay->cancel();
+    else if (m_copying)
+        m_cancelRequested = true;
 }
 
 QVariant TkFileFolder::readFile(const QString &fileName, const QVariantMap &options) const

@@ -8,8 +8,13 @@
 #include <QVariantMap>
 #include "QmlRegistration.h"
 
+class CopyJob;
 class TkFileInfo;
 class TkSettings;
+
+namespace Jobs {
+class JobRelay;
+}
 
 /*!
     The QML type FileFolder: a handle on one folder, through which QML moves
@@ -23,6 +28,14 @@ class TkSettings;
 
     The work is done by the file layer: below the folder, nothing that is
     written, made, renamed or removed is reached through a symbolic link.
+
+    A copy that starts is one run: copyProgress() with the percent of the
+    whole copy by bytes (0 first, 100 once everything was copied), then
+    exactly one copyCompleted(success) or copyCanceled(). With
+    `asynchronous` set, copyFile() checks its arguments here, returns at
+    once and copies on a worker; a canceled or failed background copy takes
+    back what it made. Without it the run happens during the call, and only
+    a cancel takes back what was made. The amounts give a bar of the whole.
 */
 class TkFileFolder : public QObject
 {
@@ -33,6 +46,12 @@ class TkFileFolder : public QObject
     Q_PROPERTY(QUrl url READ url WRITE setUrl NOTIFY pathChanged)
     Q_PROPERTY(bool exists READ exists NOTIFY existsChanged)
     Q_PROPERTY(QString folderName READ folderName NOTIFY pathChanged)
+    Q_PROPERTY(bool asynchronous READ asynchronous WRITE setAsynchronous NOTIFY asynchronousChanged)
+    Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
+    Q_PROPERTY(qint64 processedBytes READ processedBytes NOTIFY amountsChanged)
+    Q_PROPERTY(qint64 totalBytes READ totalBytes NOTIFY amountsChanged)
+    Q_PROPERTY(int processedEntries READ processedEntries NOTIFY amountsChanged)
+    Q_PROPERTY(int totalEntries READ totalEntries NOTIFY amountsChanged)
 
 public:
     explicit TkFileFolder(QObject *parent = nullptr);
@@ -45,6 +64,16 @@ public:
     void setUrl(const QUrl &url);
     bool exists() const;
     QString folderName() const;
+    bool asynchronous() const { return m_asynchronous; }
+    void setAsynchronous(bool asynchronous);
+    // True while a copy runs in the background.
+    bool busy() const;
+    // The run's amounts: measured before copying, notified at most every
+    // 16 ms and once at the end.
+    qint64 processedBytes() const;
+    qint64 totalBytes() const;
+    int processedEntries() const;
+    int totalEntries() const;
 
     // Navigation, listing, folders and paths
     Q_INVOKABLE bool cdUp();
@@ -67,6 +96,8 @@ public:
     Q_INVOKABLE bool removeFile(const QString &fileName);
     Q_INVOKABLE bool renameFile(const QString &oldFileName, const QString &newFileName);
     Q_INVOKABLE bool copyFile(const QString &fileName, const QString &filePath);
+    // Stops the running copy within one block; it ends with copyCanceled().
+    Q_INVOKABLE void cancel();
     Q_INVOKABLE QVariant readFile(const QString &fileName, const QVariantMap &options = QVariantMap()) const;
     Q_INVOKABLE bool writeFile(const QString &fileName, const QVariant &content,
                                const QVariantMap &options = QVariantMap());
@@ -79,11 +110,27 @@ public:
 signals:
     void pathChanged();
     void existsChanged();
+    void asynchronousChanged();
+    void busyChanged();
+    void amountsChanged();
+    // `fileName` is the source entry being copied; `percent` that of the whole.
+    void copyProgress(const QString &fileName, double percent);
+    void copyCompleted(bool success);
+    void copyCanceled();
 
 private:
+    class CopyObserver;
+
+    void makeRelay();
     bool write(const QString &fileName, const QByteArray &bytes);
+    bool copyHere(CopyJob &job);
 
     QDir m_folder;
     // False while the path names no folder.
     bool m_named = true;
+    bool m_asynchronous = false;
+    Jobs::JobRelay *m_relay = nullptr;
+    // A copy on this thread is running, and asked to stop.
+    bool m_copying = false;
+    bool m_cancelRequested = false;
 };

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 /*
     The one file layer of the library: every walk, listing, removal, copy,
@@ -149,7 +150,8 @@ public:
     // The subfolder `name` or the folder a link of that name points to.
     Folder childFollowing(const QByteArray &name, int *error = nullptr) const;
     // The subfolder `name`, made when missing; a link there is refused.
-    Folder makeChild(const QByteArray &name, int *error = nullptr) const;
+    // `made` tells whether this call made it.
+    Folder makeChild(const QByteArray &name, int *error = nullptr, bool *made = nullptr) const;
     // The folder above this one.
     Folder parent(int *error = nullptr) const;
 
@@ -387,9 +389,79 @@ enum class CopyEvent {
     MakeFolderFailed,   // a target folder cannot be made or entered: stops
     LinkInTarget,       // a link stands in the target where a folder goes: stops
     LinksBack,          // a folder link back into the copy: left out
-    AlreadyCopied       // a folder met again through a link: left out
+    AlreadyCopied,      // a folder met again through a link: left out
+    NotUndone           // undo() left some of what the copy made
 };
 using CopyReport = std::function<void(CopyEvent event, const QString &source, const QString &target)>;
+
+/*!
+    What a copy tells as it goes and where it asks whether to stop, for a
+    bar of the whole copy and a Cancel button. Called on the copying thread.
+*/
+class CopyWatch
+{
+public:
+    virtual ~CopyWatch() = default;
+    // Asked before every entry and every block of a file's bytes; true
+    // stops the copy there, without a report.
+    virtual bool canceled() = 0;
+    // The entry `source` (a file, folder, link or pipe) is next.
+    virtual void begins(const QString &source) = 0;
+    // `bytes` more bytes of the current file were written.
+    virtual void copied(qint64 bytes) = 0;
+    // The current entry was copied.
+    virtual void finished() = 0;
+};
+
+// What a copy handles: the bytes of its files and its entries.
+struct CopyAmount
+{
+    qint64 bytes = 0;
+    int entries = 0;
+};
+
+/*!
+    One copy of a file or a folder tree, in steps that may run on different
+    threads, one after the other. Making it looks at the source and the
+    target and makes the target folder, so that what can be told at once is
+    told, with the reports of copyEntry and copyTree. measure() walks the
+    source as the copy will, run() copies, undo() removes what it made.
+*/
+class Copy
+{
+public:
+    // copyEntry's copy of the entry at `source` to the new entry of `target`.
+    static Copy entry(const QString &source, const Place &target, const CopyReport &report);
+    // copyTree's copy of the folder tree at `source` into `target`.
+    static Copy tree(const QString &source, const QString &target, const CopyReport &report);
+    Copy(Copy &&other) noexcept;
+    Copy &operator=(Copy &&other) noexcept;
+    ~Copy();
+
+    // False when the copy cannot be made; the report told why.
+    bool isValid() const;
+    // What run() will copy as things stand, by a walk with the copy's rules
+    // (each folder once, links followed where the copy follows them); false
+    // when the watch canceled it.
+    bool measure(CopyAmount *amount, CopyWatch *watch = nullptr);
+    // Copies, reporting to the watch; false when an entry stopped the copy
+    // (reported) or the watch canceled it (not reported).
+    bool run(CopyWatch *watch = nullptr);
+    bool wasCanceled() const;
+    // Whether run() keeps a record for undo(), as it does unless told not
+    // to: a copy that will not be taken back saves a look at every file.
+    void setUndoable(bool undoable);
+    // Removes what this copy made, newest first, on open folders: files,
+    // links and pipes while they are still the ones it made, folders once
+    // they are empty. Folders that were there before and whatever others
+    // put in stay. False, with NotUndone, when something it made stays.
+    bool undo();
+
+private:
+    struct Private;
+    explicit Copy(Private *d);
+    std::unique_ptr<Private> d;
+};
 
 // Copies the entry at `source` (a file, a link's file, a dangling link as a
 // link, a pipe made anew) to the new entry of `target`, never through a

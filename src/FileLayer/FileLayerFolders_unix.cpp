@@ -49,13 +49,27 @@ Folder makeFolders(const QString &path, int *error)
 
 Folder makeFolders(const Folder &start, const QStringList &names, int *error)
 {
+    return makeFolders(start, names, error, MadeFolder());
+}
+
+Folder makeFolders(const Folder &start, const QStringList &names, int *error, const MadeFolder &made)
+{
     Folder folder = start.childFollowing(QByteArrayLiteral("."), error);
     for (const QString &name : names) {
         if (!folder.isOpen())
             break;
         if (name.isEmpty() || name == QLatin1String("."))
             continue;
-        folder = name == QLatin1String("..") ? folder.parent(error) : folder.makeChild(localName(name), error);
+        if (name == QLatin1String("..")) {
+            folder = folder.parent(error);
+            continue;
+        }
+        const QByteArray local = localName(name);
+        bool madeHere = false;
+        Folder child = folder.makeChild(local, error, &madeHere);
+        if (madeHere && child.isOpen() && made)
+            made(std::move(folder), local, child.id());
+        folder = std::move(child);
     }
     return folder;
 }

@@ -202,8 +202,10 @@ Folder Folder::childFollowing(const QByteArray &name, int *error) const
     return FolderAccess::adopt(openAt(m_handle, name.constData(), FolderFlags), error);
 }
 
-Folder Folder::makeChild(const QByteArray &name, int *error) const
+Folder Folder::makeChild(const QByteArray &name, int *error, bool *made) const
 {
+    if (made)
+        *made = false;
     if (m_handle < 0) {
         setError(error, EBADF);
         return Folder();
@@ -215,7 +217,10 @@ Folder Folder::makeChild(const QByteArray &name, int *error) const
         setError(error, failure);
         return existing;
     }
-    if (::mkdirat(m_handle, name.constData(), 0777) != 0 && errno != EEXIST) {
+    if (::mkdirat(m_handle, name.constData(), 0777) == 0) {
+        if (made)
+            *made = true;
+    } else if (errno != EEXIST) {
         setError(error, errno);
         return Folder();
     }

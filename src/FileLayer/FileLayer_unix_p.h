@@ -80,9 +80,16 @@ Folder openDeepestExisting(const QString &path, QStringList *missing, int *error
 QVector<FileId> folderAndAncestors(const Folder &start);
 
 // Copies the regular file `name` of `from` (through a link there with
-// `follow`) to the new file `newName` of `to`; see copyFileInto.
+// `follow`) to the new file `newName` of `to`; see copyFileInto. The watch
+// may stop it before any block (ECANCELED, nothing left); `made` tells
+// which file was made.
 bool copyRegularFile(const Folder &from, const QByteArray &name, bool follow, const Folder &to,
-                     const QByteArray &newName, int *error);
+                     const QByteArray &newName, int *error, CopyWatch *watch = nullptr, FileId *made = nullptr);
+
+// makeFolders, handing each folder it made to `made` with the folder it
+// was made in.
+using MadeFolder = std::function<void(Folder &&parent, const QByteArray &name, const FileId &id)>;
+Folder makeFolders(const Folder &start, const QStringList &names, int *error, const MadeFolder &made);
 
 // Builds folders from handles for the files of the layer.
 class FolderAccess

@@ -331,6 +331,40 @@ TestCase {
         compare(root.readTextFile("target/c.txt"), "old")
     }
 
+    SignalSpy { id: completedSpy; signalName: "copyCompleted" }
+    SignalSpy { id: progressSpy; signalName: "copyProgress" }
+
+    function test_backgroundCopy_data() {
+        return [
+            { tag: "a tree", target: "copies/sub", success: true,
+              after: ["c.txt", "deeper/d.txt"] },
+            { tag: "stopped by an existing file, taken back", target: "target", success: false,
+              after: ["c.txt"] }
+        ]
+    }
+
+    function test_backgroundCopy(data) {
+        verify(root.makePath("target"))
+        verify(root.writeTextFile("target/c.txt", "old"))
+        var folder = createFolder(root.path)
+        folder.asynchronous = true
+        completedSpy.clear(); progressSpy.clear()
+        completedSpy.target = folder; progressSpy.target = folder
+        verify(folder.copyFile("sub", root.filePath(data.target)), "the run started")
+        verify(folder.busy)
+        completedSpy.wait(20000)
+        wait(20)
+        compare(completedSpy.count, 1)
+        compare(completedSpy.signalArguments[0][0], data.success)
+        verify(!folder.busy)
+        compare(progressSpy.signalArguments[0][1], 0)
+        compare(progressSpy.signalArguments[progressSpy.count - 1][1] === 100, data.success)
+        compare(folder.processedBytes === folder.totalBytes, data.success)
+        compare(root.folder(data.target).fileNames("*", true), data.after)
+        compare(root.readTextFile("target/c.txt"), "old")
+        folder.destroy()
+    }
+
     function test_copyIntoOwnSubtreeIsRefused() {
         verify(!root.copyFile("sub", root.filePath("sub/inner/copy")))
         verify(!root.fileExists("sub/inner"), "nothing was created")
