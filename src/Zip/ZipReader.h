@@ -3,10 +3,10 @@
 #include "FileLayer.h"
 #include "ZipDirectory.h"
 #include "ZipEntryStream.h"
+#include "ZipNameIndex.h"
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -40,11 +40,12 @@ public:
     ZipReader &operator=(const ZipReader &) = delete;
 
     const QString &path() const { return m_path; }
-    int count() const { return int(m_directory.entries().size()); }
-    const QString &name(int index) const { return entry(index).name; }
-    const ZipDirectory::Entry &entry(int index) const { return m_directory.entries().at(index); }
+    int count() const { return int(m_directory.size()); }
+    QString name(int index) const { return m_directory.name(size_t(index)); }
+    ZipDirectory::Entry entry(int index) const { return m_directory.entry(size_t(index)); }
     // The first entry of that name, or -1. Without case, an exact match
-    // still wins over one that differs in case only.
+    // still wins over one that differs in case only. The first lookup of
+    // each kind indexes all names.
     int indexOf(const QString &name, bool caseSensitive) const;
     // Names of file entries, and of folder entries without their "/".
     const QStringList &fileNames() const;
@@ -75,6 +76,6 @@ private:
     mutable bool m_listed = false;
     mutable QStringList m_fileNames;
     mutable QStringList m_folderNames;
-    mutable QHash<QString, int> m_exact;
-    mutable QHash<QString, int> m_folded;
+    mutable ZipNameIndex m_exact{ZipNameIndex::Kind::Exact};
+    mutable ZipNameIndex m_folded{ZipNameIndex::Kind::IgnoringCase};
 };
