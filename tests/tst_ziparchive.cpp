@@ -720,6 +720,21 @@ void tst_ZipArchive::failedEntry_leavesExistingFileUntouched_data()
     // 0xff starts a deflate block of the reserved type: zlib's Z_DATA_ERROR.
     QTest::newRow("deflate stream broken") << with(payload, "sets", QJsonArray{QJsonArray{0, 0, 255}}) << ""
                                            << Z_DATA_ERROR << 0;
+    // Five whole stored blocks (more than one read) and then a block of
+    // the reserved type: the inflater that takes the first blocks finds
+    // the broken one, and zlib's status still comes out.
+    QByteArray blocks;
+    for (int block = 0; block < 5; ++block) {
+        blocks.append('\0');
+        put<quint16>(blocks, 0xffff);
+        put<quint16>(blocks, 0);
+        blocks.append(QByteArray(0xffff, char('a' + block)));
+    }
+    blocks.append('\x07');
+    QTest::newRow("deflate stream broken after several blocks")
+        << with(QJsonObject{{"name", "bad.txt"}, {"hex", QString::fromLatin1(blocks.toHex())}, {"method", "stored"}},
+                "patches", QJsonArray{patch("method", 8)[0], patch("file_size", 400000)[0]})
+        << "" << Z_DATA_ERROR << 0;
     QTest::newRow("data end before the declared size")
         << with(payload, "patches", patch("file_size", 10000)) << "" << int(TkZipArchive::Result::BadZipFile) << 0;
     QTest::newRow("data inflate past the declared size")
