@@ -25,6 +25,8 @@ constexpr qint64 LocalHeaderSize = 30;
 constexpr quint16 Zip64ExtraId = 0x0001;
 constexpr quint16 UnicodePathExtraId = 0x7075;
 constexpr quint16 Utf8NameFlag = 0x0800;
+// Records reserved ahead at most (300 MB of address space).
+constexpr quint64 MaxReserved = 1 << 22;
 // The end record is followed by a comment of at most 65 535 bytes.
 constexpr qint64 EndSearchSize = EndSize + 0xffff;
 
@@ -337,6 +339,10 @@ ZipDirectory::Status ZipDirectory::readEnd(FILE *file, quint64 fileSize, quint64
 
 ZipDirectory::Status ZipDirectory::readEntries(FILE *file, quint64 count, quint64 size, quint64 offset)
 {
+    // Room for the records the end record announces, as far as the
+    // directory's size allows and up to a bound: only address space, the
+    // pages are touched as records arrive.
+    m_records.reserve(size_t(qMin<quint64>(qMin<quint64>(count, size / CentralSize), MaxReserved)));
     Window window(file, m_prefix + offset, size);
     while (window.need(4) && u32(window.data()) == CentralSignature) {
         if (!window.need(CentralSize))

@@ -56,7 +56,8 @@ struct ZipEntryRecord {
     The directory is read front to back in large pieces, one record at a
     time, up to the first record that is not a central header: memory
     follows the records that are there, never the sizes and counts the end
-    record claims. Writers without Zip64 records keep only the low 16 bits
+    record claims (they only size a bounded reservation of address space).
+    Writers without Zip64 records keep only the low 16 bits
     of the entry count, so a count that falls short of the records by a
     multiple of 65 536 is accepted. Of the extra fields only the two that
     are used are looked at: Zip64 sizes and offsets, and the Info-ZIP

@@ -1,19 +1,28 @@
 #include "ZipNameIndex.h"
 
 #include <QByteArray>
-#include <QHash>
+#include <QRandomGenerator>
 
 #include <cstring>
 
 namespace {
 
-size_t processSeed()
+constexpr quint64 Odd1 = 0xa0761d6478bd642full;
+constexpr quint64 Odd2 = 0xe7037ed1a0b428dbull;
+
+// The high and low halves of the full product, folded: every input bit
+// reaches every output bit.
+quint64 mix(quint64 a, quint64 b)
 {
-#if QT_VERSION >= QT_VERSION_CHECK(6, 2, 0)
-    return size_t(QHashSeed::globalSeed());
-#else
-    return size_t(qGlobalQHashSeed());
-#endif
+    const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+    return quint64(product) ^ quint64(product >> 64);
+}
+
+quint64 word(const char *p)
+{
+    quint64 value;
+    std::memcpy(&value, p, 8);
+    return value;
 }
 
 char asciiLower(char c)
@@ -21,13 +30,35 @@ char asciiLower(char c)
     return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
 }
 
+// Sorts by hash, keeping the order of equal ones: two passes of 16 bits.
+template<typename Item>
+void sortByHash(std::vector<Item> &items)
+{
+    std::vector<Item> other(items.size());
+    for (int shift : {0, 16}) {
+        std::vector<size_t> start(65537, 0);
+        for (const Item &item : items)
+            ++start[((item.hash >> shift) & 0xffff) + 1];
+        for (size_t k = 1; k < start.size(); ++k)
+            start[k] += start[k - 1];
+        for (const Item &item : items)
+            other[start[(item.hash >> shift) & 0xffff]++] = item;
+        items.swap(other);
+    }
+}
+
 } // namespace
 
-size_t ZipNameIndex::slotOf(const char *data, size_t size) const
+quint32 ZipNameIndex::hashOf(const ZipDirectory::NameBytes &key) const
 {
-    // Seeded per process, as QHash is, so that an archive cannot be made to
-    // put all its names on one chain.
-    return size_t(qHashBits(data, size, decltype(qHashBits(data, size))(m_seed))) & m_mask;
+    quint64 state = m_secret;
+    size_t at = 0;
+    for (; at + 16 <= key.size; at += 16)
+        state = mix(word(key.data + at) ^ Odd1, word(key.data + at + 8) ^ state);
+    char tail[16] = {};
+    std::memcpy(tail, key.data + at, key.size - at);
+    state = mix(word(tail) ^ Odd1, word(tail + 8) ^ state);
+    return quint32(mix(state ^ Odd2, quint64(key.size) ^ Odd1) >> 32);
 }
 
 ZipDirectory::NameBytes ZipNameIndex::key(const ZipDirectory &directory, size_t index, std::string &scratch) const
@@ -69,22 +100,37 @@ void ZipNameIndex::build(const ZipDirectory &directory)
 {
     const size_t count = directory.size();
     size_t slots = 16;
-    while (slots < 2 * count)
-        slots *= 2;
-    m_slots.assign(slots, 0);
-    m_mask = slots - 1;
-    m_seed = processSeed();
+    m_shift = 28;
+    for (; slots < 2 * count; slots *= 2)
+        --m_shift;
+    m_secret = QRandomGenerator::system()->generate64();
+
+    std::vector<Slot> items(count);
     std::string scratch;
+    for (size_t index = 0; index < count; ++index)
+        items[index] = {quint32(index + 1), hashOf(key(directory, index, scratch))};
+    sortByHash(items);
+
+    m_slots.assign(slots, Slot{0, 0});
     std::string other;
-    for (size_t index = 0; index < count; ++index) {
-        const ZipDirectory::NameBytes wanted = key(directory, index, scratch);
-        for (size_t slot = slotOf(wanted.data, wanted.size);; slot = (slot + 1) & m_mask) {
-            if (m_slots[slot] == 0) {
-                m_slots[slot] = quint32(index + 1);
+    for (const Slot &item : items) {
+        bool keyKnown = false;
+        ZipDirectory::NameBytes wanted{nullptr, 0, false};
+        for (size_t slot = home(item.hash);; slot = (slot + 1) & (slots - 1)) {
+            Slot &at = m_slots[slot];
+            if (at.entry == 0) {
+                at = item;
                 break;
             }
-            // A later entry of the same name is never found.
-            if (sameKey(directory, m_slots[slot] - 1, wanted, other))
+            if (at.hash != item.hash)
+                continue;
+            if (!keyKnown) {
+                wanted = key(directory, item.entry - 1, scratch);
+                keyKnown = true;
+            }
+            // Equal hashes come in the order of the entries: a later entry
+            // of the same name is never found.
+            if (sameKey(directory, at.entry - 1, wanted, other))
                 break;
         }
     }
@@ -95,16 +141,16 @@ long long ZipNameIndex::find(const ZipDirectory &directory, const QString &name)
 {
     // Names read from an archive are whole UTF-16; a text with a lone
     // surrogate names none of them.
-    if (!QStringView(name).isValidUtf16())
+    if (m_slots.empty() || !QStringView(name).isValidUtf16())
         return -1;
     const QByteArray wantedBytes = (m_kind == Kind::Exact ? name : name.toCaseFolded()).toUtf8();
     const ZipDirectory::NameBytes wanted{wantedBytes.constData(), size_t(wantedBytes.size()), false};
+    const quint32 hash = hashOf(wanted);
     std::string scratch;
-    if (m_slots.empty())
-        return -1;
-    for (size_t slot = slotOf(wanted.data, wanted.size); m_slots[slot] != 0; slot = (slot + 1) & m_mask) {
-        if (sameKey(directory, m_slots[slot] - 1, wanted, scratch))
-            return m_slots[slot] - 1;
+    for (size_t slot = home(hash); m_slots[slot].entry != 0; slot = (slot + 1) & (m_slots.size() - 1)) {
+        const Slot &at = m_slots[slot];
+        if (at.hash == hash && sameKey(directory, at.entry - 1, wanted, scratch))
+            return at.entry - 1;
     }
     return -1;
 }

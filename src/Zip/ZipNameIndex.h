@@ -12,10 +12,14 @@
     (Unicode case folding), in constant time. The first entry of a name
     wins, as a walk in archive order would find it.
 
-    Built once over all names: an open-addressing table of entry numbers,
-    at most half full, four bytes a slot, keyed by the name's UTF-8 bytes
-    (case-folded for the second kind). Equal texts have equal UTF-8 bytes,
-    so names are compared as bytes, without decoding them.
+    Built once over all names: an open-addressing table, at most half full,
+    of entry numbers with the hash of their key (8 bytes a slot), keyed by
+    the name's UTF-8 bytes, case-folded for the second kind. Equal texts
+    have equal UTF-8 bytes, so names are compared as bytes, without
+    decoding them, and only where the hashes agree. The hashes are keyed
+    with a secret of the process, so that an archive cannot be made to put
+    its names on one chain; the entries go into the table in the order of
+    their slots, so that building it does not jump about in memory.
 */
 class ZipNameIndex
 {
@@ -33,16 +37,22 @@ public:
     long long find(const ZipDirectory &directory, const QString &name) const;
 
 private:
-    // The entry's key in `scratch`, or in place for an exact index.
+    struct Slot {
+        quint32 entry; // entry number + 1; 0 is a free slot
+        quint32 hash;
+    };
+
+    // The entry's key: its name's bytes in place for an exact index, else
+    // folded into `scratch`.
     ZipDirectory::NameBytes key(const ZipDirectory &directory, size_t index, std::string &scratch) const;
     bool sameKey(const ZipDirectory &directory, size_t index, const ZipDirectory::NameBytes &wanted,
                  std::string &scratch) const;
-    size_t slotOf(const char *data, size_t size) const;
+    quint32 hashOf(const ZipDirectory::NameBytes &key) const;
+    size_t home(quint32 hash) const { return size_t(hash) >> m_shift; }
 
     const Kind m_kind;
     bool m_built = false;
-    // Entry number + 1; 0 is a free slot. The size is a power of two.
-    std::vector<quint32> m_slots;
-    size_t m_mask = 0;
-    size_t m_seed = 0;
+    std::vector<Slot> m_slots; // a power of two of them
+    int m_shift = 32;
+    quint64 m_secret = 0;
 };
