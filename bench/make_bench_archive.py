@@ -48,37 +48,28 @@ def add(archive, name, data, method=zipfile.ZIP_DEFLATED):
     archive.writestr(info, data)
 
 
-def mixed(archive, rng):
-    for folder in range(200):
-        info = zipfile.ZipInfo(f"small/d{folder:03d}/", DATE)
-        info.external_attr = 0o40755 << 16 | 0x10
-        archive.writestr(info, b"")
+def mix(archive, rng, folders, small_max, folder_entries, log_size, random_size):
+    """`folders` folders of 100 small files (200 B to `small_max`, one in
+    ten random bytes), then three text files of `log_size` and three random
+    files of `random_size`, stored."""
+    width = len(str(folders - 1))
+    for folder in range(folders):
+        prefix = f"small/d{folder:0{width}d}/"
+        if folder_entries:
+            info = zipfile.ZipInfo(prefix, DATE)
+            info.external_attr = 0o40755 << 16 | 0x10
+            archive.writestr(info, b"")
         for index in range(100):
-            size = rng.randrange(200, 12 * 1024)
-            name = f"small/d{folder:03d}/f{index:03d}"
+            size = rng.randrange(200, small_max)
+            name = f"{prefix}f{index:03d}"
             if index % 10 == 9:
                 add(archive, name + ".bin", rng.randbytes(size))
             else:
                 add(archive, name + ".txt", text(rng, size))
     for index in range(3):
-        add(archive, f"large/log{index}.txt", text(rng, 32 * 1024 * 1024))
+        add(archive, f"large/log{index}.txt", text(rng, log_size))
     for index in range(3):
-        add(archive, f"large/random{index}.bin", rng.randbytes(40 * 1024 * 1024), zipfile.ZIP_STORED)
-
-
-def files3006(archive, rng):
-    for folder in range(30):
-        for index in range(100):
-            size = rng.randrange(200, 24 * 1024)
-            name = f"small/d{folder:02d}/f{index:03d}"
-            if index % 10 == 9:
-                add(archive, name + ".bin", rng.randbytes(size))
-            else:
-                add(archive, name + ".txt", text(rng, size))
-    for index in range(3):
-        add(archive, f"large/log{index}.txt", text(rng, 34 * 1024 * 1024))
-    for index in range(3):
-        add(archive, f"large/random{index}.bin", rng.randbytes(9 * 1024 * 1024), zipfile.ZIP_STORED)
+        add(archive, f"large/random{index}.bin", rng.randbytes(random_size), zipfile.ZIP_STORED)
 
 
 def empty_entries(path, count):
@@ -112,7 +103,10 @@ def main():
     else:
         rng = random.Random(20230531)
         with zipfile.ZipFile(partial, "w", compresslevel=6) as archive:
-            (files3006 if args[0] == "--files-3006" else mixed)(archive, rng)
+            if args[0] == "--files-3006":
+                mix(archive, rng, 30, 24 * 1024, False, 34 << 20, 9 << 20)
+            else:
+                mix(archive, rng, 200, 12 * 1024, True, 32 << 20, 40 << 20)
     os.replace(partial, output)
 
 

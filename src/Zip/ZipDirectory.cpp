@@ -397,7 +397,7 @@ void ZipDirectory::readName(const char *storedName, const char *unicodePath, int
 {
     stored.nameAt = m_names.size();
     if (unicodeSize >= 0) {
-        m_names.append(unicodePath, size_t(unicodeSize));
+        ZipNames::appendUtf8(unicodePath, unicodeSize, m_names);
         stored.nameValid = 1;
     } else {
         stored.nameValid = ZipNames::appendName(storedName, stored.sizeFilename, stored.flag & Utf8NameFlag, m_names);

@@ -108,12 +108,25 @@ bool isAscii(const char *bytes, size_t size)
     return true;
 }
 
+void appendUtf8(const char *bytes, int size, std::string &out)
+{
+    if (size >= 3 && std::memcmp(bytes, "\xef\xbb\xbf", 3) == 0) {
+        bytes += 3;
+        size -= 3;
+    }
+    out.append(bytes, size_t(size));
+}
+
 bool appendName(const char *bytes, int size, bool flaggedUtf8, std::string &out)
 {
     size = untilNul(bytes, size);
     const auto *p = reinterpret_cast<const unsigned char *>(bytes);
-    if (isAscii(bytes, size_t(size)) || isUtf8(p, size)) {
+    if (isAscii(bytes, size_t(size))) {
         out.append(bytes, size_t(size));
+        return true;
+    }
+    if (isUtf8(p, size)) {
+        appendUtf8(bytes, size, out);
         return true;
     }
     if (!flaggedUtf8) {

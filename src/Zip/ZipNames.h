@@ -26,6 +26,10 @@ bool usesBackslash(int host);
 // sequences become replacement characters.
 bool appendName(const char *bytes, int size, bool flaggedUtf8, std::string &out);
 
+// Appends valid UTF-8 to `out` as the text reads it: without a leading
+// byte order mark, which QString::fromUtf8() drops.
+void appendUtf8(const char *bytes, int size, std::string &out);
+
 // How many bytes of an Info-ZIP Unicode path field's name count (those
 // before the first NUL), or -1 when they are none or no valid UTF-8.
 int unicodePathSize(const char *bytes, int size);
