@@ -157,29 +157,6 @@ bool writeZeroDirectoryArchive(const QString &path)
     return file.open(QIODevice::WriteOnly) && file.resize(size) && file.seek(size) && file.write(end) == end.size();
 }
 
-// Runs a program to its end under GNU time, its output discarded: wall
-// seconds and peak resident memory in MB, or a negative time on failure.
-// time forks the program from a small process of its own, so the peak is
-// the program's and not inherited from this one.
-QPair<double, double> measureProcess(const QStringList &command, const QString &report)
-{
-    QProcess process;
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    process.start(QStringLiteral("/usr/bin/time"),
-                  QStringList{QStringLiteral("-f"), QStringLiteral("%e %M"), QStringLiteral("-o"), report} + command);
-    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit)
-        return {-1, 0};
-    QFile file(report);
-    if (!file.open(QIODevice::ReadOnly))
-        return {-1, 0};
-    // A failed command adds a line in front of the figures.
-    const QList<QByteArray> fields = file.readAll().trimmed().split('\n').last().split(' ');
-    if (fields.size() != 2)
-        return {-1, 0};
-    return {fields.at(0).toDouble(), fields.at(1).toDouble() / 1024.0};
-}
-
 int hostileArchives(const QStringList &args, const QString &self)
 {
     const int runs = countOption(args, QStringLiteral("--runs"), 5);
@@ -202,9 +179,9 @@ int hostileArchives(const QStringList &args, const QString &self)
             QVector<double> seconds;
             double peak = 0;
             for (int round = 0; round < runs; ++round) {
-                const QPair<double, double> result = measureProcess(command, folder + QStringLiteral("/time.txt"));
-                seconds.append(result.first);
-                peak = qMax(peak, result.second);
+                const ProcessFigures result = measureProcess(command, folder + QStringLiteral("/time.txt"));
+                seconds.append(result.seconds);
+                peak = qMax(peak, result.peakMB);
             }
             const QString shown = command.first() == self ? QStringLiteral("ZipArchive.fileNames") : command.mid(0, 2).join(' ');
             std::printf("%-22s %-34s %10.3f %10.1f\n", qPrintable(QFileInfo(archive).fileName()), qPrintable(shown),

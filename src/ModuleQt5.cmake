@@ -7,10 +7,10 @@ set_target_properties(maporaextras_objects PROPERTIES AUTOMOC_MOC_OPTIONS "-Muri
 add_library(quilmaporaextrasplugin SHARED $<TARGET_OBJECTS:maporaextras_objects>)
 add_library(Quil::MaporaExtras ALIAS quilmaporaextrasplugin)
 # Hosts that link the library see Qt Core and Gui through the Extras
-# headers; libzip, zlib and the QML side stay private.
+# headers; libzip, ISA-L, zlib and the QML side stay private.
 target_link_libraries(quilmaporaextrasplugin
     PUBLIC Qt5::Core Qt5::Gui
-    PRIVATE Qt::Qml Qt::Quick PkgConfig::LIBZIP ZLIB::ZLIB)
+    PRIVATE Qt::Qml Qt::Quick PkgConfig::LIBZIP PkgConfig::ISAL ZLIB::ZLIB)
 target_include_directories(quilmaporaextrasplugin PUBLIC
     $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/common/qt_common/Utility>
     $<INSTALL_INTERFACE:${MAPORA_INCLUDE_DIR}>)

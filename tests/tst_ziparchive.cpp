@@ -77,6 +77,7 @@ private slots:
     void compressFolder_writesEveryRegularFileBelow();
     void compression_failedArchiveLeavesThePreviousFile_data();
     void compression_failedArchiveLeavesThePreviousFile();
+    void sharedReader_outlivesTheReaderItCameFrom();
     void cancel_stopsTheRunAndLeavesNoPartialFile_data();
     void cancel_stopsTheRunAndLeavesNoPartialFile();
     void background_endsWithTheObject_data();
@@ -627,6 +628,8 @@ void tst_ZipArchive::names_readAsPeersReadThem_data()
     QTest::newRow("control bytes are ASCII") << raw("6101021f7f2e747874") << QStringLiteral("a\x01\x02\x1f\x7f.txt")
                                              << true;
     QTest::newRow("NUL ends the name") << raw("74650074") << QStringLiteral("te") << true;
+    // Qt's UTF-8 decoder drops it; the name is found as it is listed.
+    QTest::newRow("leading byte order mark") << raw("efbbbf612e747874") << QStringLiteral("a.txt") << true;
     QTest::newRow("backslash of a DOS host") << QJsonObject{{"raw_name", "615c622e747874"}, {"create_system", 0}}
                                              << QStringLiteral("a/b.txt") << true;
     // WinZip: the name in the OEM code page, the Unicode path field with
@@ -757,6 +760,21 @@ void tst_ZipArchive::failedEntry_leavesExistingFileUntouched_data()
     // 0xff starts a deflate block of the reserved type: zlib's Z_DATA_ERROR.
     QTest::newRow("deflate stream broken") << with(payload, "sets", QJsonArray{QJsonArray{0, 0, 255}}) << ""
                                            << Z_DATA_ERROR << 0;
+    // Five whole stored blocks (more than one read) and then a block of
+    // the reserved type: the inflater that takes the first blocks finds
+    // the broken one, and zlib's status still comes out.
+    QByteArray blocks;
+    for (int block = 0; block < 5; ++block) {
+        blocks.append('\0');
+        put<quint16>(blocks, 0xffff);
+        put<quint16>(blocks, 0);
+        blocks.append(QByteArray(0xffff, char('a' + block)));
+    }
+    blocks.append('\x07');
+    QTest::newRow("deflate stream broken after several blocks")
+        << with(QJsonObject{{"name", "bad.txt"}, {"hex", QString::fromLatin1(blocks.toHex())}, {"method", "stored"}},
+                "patches", QJsonArray{patch("method", 8)[0], patch("file_size", 400000)[0]})
+        << "" << Z_DATA_ERROR << 0;
     QTest::newRow("data end before the declared size")
         << with(payload, "patches", patch("file_size", 10000)) << "" << int(TkZipArchive::Result::BadZipFile) << 0;
     QTest::newRow("data inflate past the declared size")
@@ -1324,6 +1342,33 @@ void tst_ZipArchive::addFiles_archiveReadsBackWithPeerAndReader()
     QCOMPARE(readAll(outPath() + QStringLiteral("/sub/b.bin")), binary);
     QCOMPARE(readAll(outPath() + QStringLiteral("/a.txt")), QByteArray("text ").repeated(1000));
     QCOMPARE(readAll(QDir(outPath()).filePath(utf8Name)), QByteArray("utf-8"));
+}
+
+void tst_ZipArchive::sharedReader_outlivesTheReaderItCameFrom()
+{
+    QVERIFY(!makeArchive(archivePath(), {entry("a.txt", "first"), repeated("b/big.txt", 600000)}).isEmpty());
+    QString reason;
+    std::unique_ptr<ZipReader> first = ZipReader::open(archivePath(), &reason);
+    QVERIFY2(first, qPrintable(reason));
+    std::unique_ptr<ZipReader> shared = first->share(&reason);
+    QVERIFY2(shared, qPrintable(reason));
+    first.reset();
+    // The directory and the open file stay with the shared reader, even
+    // when the archive's path names something else by now.
+    QVERIFY(QFile::remove(archivePath()));
+    QCOMPARE(shared->fileNames(), (QStringList{"a.txt", "b/big.txt"}));
+    const int index = shared->indexOf(QStringLiteral("B/BIG.TXT"), false);
+    QCOMPARE(index, 1);
+    ZipError error;
+    const std::unique_ptr<ZipEntryStream> stream = shared->openEntry(index, &error);
+    QVERIFY2(stream, qPrintable(error.text));
+    QByteArray data;
+    for (qint64 count = 1; count > 0;) {
+        count = stream->read(shared->buffer(), ZipReader::BufferSize);
+        QVERIFY2(count >= 0, qPrintable(stream->error().text));
+        data.append(shared->buffer(), int(count));
+    }
+    QCOMPARE(data, QByteArray(600000, 'r'));
 }
 
 void tst_ZipArchive::nonAsciiEntryAndArchivePath()

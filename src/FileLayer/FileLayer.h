@@ -247,6 +247,9 @@ private:
 // reason for anything else. `state` tells what stood at the path whenever
 // something was found there, opened or not.
 FILE *openStream(const QString &path, FileState *state, QString *reason);
+// Another stream on the file that `file` has open (a duplicated handle),
+// for another thread; null and a reason when none can be had.
+FILE *shareStream(FILE *file, QString *reason);
 // Reads exactly `size` bytes at `offset` without moving the stream.
 bool readAt(FILE *file, quint64 offset, char *data, qint64 size);
 

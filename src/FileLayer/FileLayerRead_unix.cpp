@@ -163,6 +163,18 @@ FILE *openStream(const QString &path, FileState *state, QString *reason)
     return file;
 }
 
+FILE *shareStream(FILE *file, QString *reason)
+{
+    const int handle = retrying([&] { return ::fcntl(::fileno(file), F_DUPFD_CLOEXEC, 0); });
+    FILE *shared = handle >= 0 ? ::fdopen(handle, "rb") : nullptr;
+    if (!shared) {
+        *reason = errorText(errno);
+        if (handle >= 0)
+            closeHandle(handle);
+    }
+    return shared;
+}
+
 bool readAt(FILE *file, quint64 offset, char *data, qint64 size)
 {
     const int handle = ::fileno(file);

@@ -25,6 +25,8 @@ constexpr qint64 LocalHeaderSize = 30;
 constexpr quint16 Zip64ExtraId = 0x0001;
 constexpr quint16 UnicodePathExtraId = 0x7075;
 constexpr quint16 Utf8NameFlag = 0x0800;
+// Records reserved ahead at most (300 MB of address space).
+constexpr quint64 MaxReserved = 1 << 22;
 // The end record is followed by a comment of at most 65 535 bytes.
 constexpr qint64 EndSearchSize = EndSize + 0xffff;
 
@@ -54,61 +56,72 @@ bool hasSignature(FILE *file, quint64 offset, quint32 signature)
     return Extras::FileLayer::readAt(file, offset, bytes, 4) && u32(bytes) == signature;
 }
 
+// The values a Zip64 extra field may replace, and where they go.
+struct Zip64Values {
+    quint64 *uncompressedSize;
+    quint64 *compressedSize;
+    quint64 *localHeaderOffset;
+    quint32 *diskNumStart;
+};
+
 // Applies a Zip64 extra field: each value that the fixed record marks as
 // too large for 32 (or 16) bits follows in this order.
-void applyZip64(const char *data, int size, ZipDirectory::Entry &entry)
+void applyZip64(const char *data, int size, const Zip64Values &v)
 {
-    ZipEntryRecord &r = entry.record;
     int used = 0;
-    auto take64 = [&](quint64 &value) {
+    auto take64 = [&](quint64 *value) {
         if (used + 8 <= size) {
-            value = u64(data + used);
+            *value = u64(data + used);
             used += 8;
         }
     };
-    if (r.uncompressedSize == 0xffffffffu)
-        take64(r.uncompressedSize);
-    if (r.compressedSize == 0xffffffffu)
-        take64(r.compressedSize);
-    if (entry.localHeaderOffset == 0xffffffffu)
-        take64(entry.localHeaderOffset);
-    if (r.diskNumStart == 0xffffu && used + 4 <= size)
-        r.diskNumStart = u32(data + used);
+    if (*v.uncompressedSize == 0xffffffffu)
+        take64(v.uncompressedSize);
+    if (*v.compressedSize == 0xffffffffu)
+        take64(v.compressedSize);
+    if (*v.localHeaderOffset == 0xffffffffu)
+        take64(v.localHeaderOffset);
+    if (*v.diskNumStart == 0xffffu && used + 4 <= size)
+        *v.diskNumStart = u32(data + used);
 }
 
-// The name of an Info-ZIP Unicode path field (version 1, the CRC-32 of the
-// name field it stands for, the name in UTF-8); null when it does not
-// apply to `storedName`.
-QString unicodePath(const char *data, int size, const char *storedName, int storedSize)
+// The name bytes of an Info-ZIP Unicode path field (version 1, the CRC-32
+// of the name field it stands for, the name in UTF-8) in `*name`, and
+// their count; -1 when it does not apply to `storedName`.
+int unicodePath(const char *data, int size, const char *storedName, int storedSize, const char **name)
 {
     if (size < 5 || data[0] != 1)
-        return QString();
+        return -1;
     const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(storedName), uInt(storedSize)));
     if (u32(data + 1) != crc)
-        return QString();
-    return ZipNames::decodeUtf8(data + 5, size - 5);
+        return -1;
+    *name = data + 5;
+    return ZipNames::unicodePathSize(data + 5, size - 5);
 }
 
-// Walks the sub-fields of an extra field for the two that are used. Work
-// and memory are bounded by the field's 64 KiB; nothing else is kept.
-void readExtra(const char *extra, int length, const char *storedName, int storedSize, ZipDirectory::Entry &entry,
-               QString *unicodeName)
+// Walks the sub-fields of an extra field for the two that are used; gives
+// the Unicode path's count of bytes, or -1. Work is bounded by the
+// field's 64 KiB; nothing is kept.
+int readExtra(const char *extra, int length, const char *storedName, int storedSize, const Zip64Values &zip64,
+              const char **unicodeName)
 {
     bool zip64Seen = false;
+    int unicodeSize = -1;
     for (int at = 0; at + 4 <= length;) {
         const quint16 id = u16(extra + at);
         const int size = u16(extra + at + 2);
         const char *data = extra + at + 4;
         at += 4 + size;
         if (at > length)
-            return;
+            break;
         if (id == Zip64ExtraId && !zip64Seen) {
-            applyZip64(data, size, entry);
+            applyZip64(data, size, zip64);
             zip64Seen = true;
-        } else if (id == UnicodePathExtraId && unicodeName->isNull()) {
-            *unicodeName = unicodePath(data, size, storedName, storedSize);
+        } else if (id == UnicodePathExtraId && unicodeSize < 0) {
+            unicodeSize = unicodePath(data, size, storedName, storedSize, unicodeName);
         }
     }
+    return unicodeSize;
 }
 
 // A region of the file read front to back in pieces: at most one piece, or
@@ -148,7 +161,8 @@ public:
     bool failed() const { return m_failed; }
 
 private:
-    static constexpr qint64 PieceSize = 64 * 1024;
+    // Large reads: a directory of a million entries is about 70 MB.
+    static constexpr qint64 PieceSize = 1024 * 1024;
     FILE *m_file;
     quint64 m_next;
     const quint64 m_end;
@@ -203,7 +217,8 @@ int ZipEntryRecord::unixPermissions() const
 ZipDirectory::Status ZipDirectory::read(FILE *file, quint64 fileSize)
 {
     m_prefix = 0;
-    m_entries.clear();
+    m_records.clear();
+    m_names.clear();
     quint64 count = 0;
     quint64 size = 0;
     quint64 offset = 0;
@@ -211,6 +226,46 @@ ZipDirectory::Status ZipDirectory::read(FILE *file, quint64 fileSize)
     if (status != Status::Ok)
         return status;
     return readEntries(file, count, size, offset);
+}
+
+ZipEntryRecord ZipDirectory::record(size_t index) const
+{
+    const Stored &s = m_records[index];
+    ZipEntryRecord r;
+    r.version = s.version;
+    r.versionNeeded = s.versionNeeded;
+    r.flag = s.flag;
+    r.compressionMethod = s.compressionMethod;
+    r.dosDate = s.dosDate;
+    r.crc = s.crc;
+    r.compressedSize = s.compressedSize;
+    r.uncompressedSize = s.uncompressedSize;
+    r.sizeFilename = s.sizeFilename;
+    r.sizeFileExtra = s.sizeFileExtra;
+    r.sizeFileComment = s.sizeFileComment;
+    r.diskNumStart = s.diskNumStart;
+    r.internalFa = s.internalFa;
+    r.externalFa = s.externalFa;
+    r.date = ZipDate::fromDos(s.dosDate);
+    return r;
+}
+
+QString ZipDirectory::name(size_t index) const
+{
+    const NameBytes bytes = nameBytes(index);
+    return bytes.ascii ? QString::fromLatin1(bytes.data, int(bytes.size)) : QString::fromUtf8(bytes.data, int(bytes.size));
+}
+
+ZipDirectory::Entry ZipDirectory::entry(size_t index) const
+{
+    const Stored &s = m_records[index];
+    Entry e;
+    e.record = record(index);
+    e.localHeaderOffset = s.localHeaderOffset;
+    e.overlapping = s.overlapping != 0;
+    e.nameValid = s.nameValid != 0;
+    e.name = name(index);
+    return e;
 }
 
 ZipDirectory::Status ZipDirectory::readEnd(FILE *file, quint64 fileSize, quint64 *count, quint64 *size,
@@ -284,6 +339,10 @@ ZipDirectory::Status ZipDirectory::readEnd(FILE *file, quint64 fileSize, quint64
 
 ZipDirectory::Status ZipDirectory::readEntries(FILE *file, quint64 count, quint64 size, quint64 offset)
 {
+    // Room for the records the end record announces, as far as the
+    // directory's size allows and up to a bound: only address space, the
+    // pages are touched as records arrive.
+    m_records.reserve(size_t(qMin<quint64>(qMin<quint64>(count, size / CentralSize), MaxReserved)));
     Window window(file, m_prefix + offset, size);
     while (window.need(4) && u32(window.data()) == CentralSignature) {
         if (!window.need(CentralSize))
@@ -292,24 +351,24 @@ ZipDirectory::Status ZipDirectory::readEntries(FILE *file, quint64 count, quint6
         const qint64 variable = qint64(u16(p + 28)) + u16(p + 30) + u16(p + 32);
         if (!window.need(CentralSize + variable))
             break;
-        Entry entry;
-        readRecord(window.data(), &entry);
-        m_entries.push_back(std::move(entry));
+        readRecord(window.data());
         window.skip(CentralSize + variable);
     }
     if (window.failed())
         return Status::ReadError;
-    if (!countAgrees(m_entries.size(), count)) {
-        m_entries.clear();
+    if (!countAgrees(m_records.size(), count)) {
+        m_records.clear();
+        m_names.clear();
         return Status::Inconsistent;
     }
     markOverlaps(offset);
     return Status::Ok;
 }
 
-void ZipDirectory::readRecord(const char *p, Entry *entry)
+void ZipDirectory::readRecord(const char *p)
 {
-    ZipEntryRecord &r = entry->record;
+    m_records.emplace_back();
+    Stored &r = m_records.back();
     r.version = u16(p + 4);
     r.versionNeeded = u16(p + 6);
     r.flag = u16(p + 8);
@@ -324,44 +383,66 @@ void ZipDirectory::readRecord(const char *p, Entry *entry)
     r.diskNumStart = u16(p + 34);
     r.internalFa = u16(p + 36);
     r.externalFa = u32(p + 38);
-    r.date = ZipDate::fromDos(r.dosDate);
-    entry->localHeaderOffset = u32(p + 42);
+    r.localHeaderOffset = u32(p + 42);
 
     const char *storedName = p + CentralSize;
-    QString unicodeName;
-    readExtra(storedName + r.sizeFilename, r.sizeFileExtra, storedName, r.sizeFilename, *entry, &unicodeName);
-    if (unicodeName.isNull()) {
-        entry->name = ZipNames::decode(storedName, r.sizeFilename, r.flag & Utf8NameFlag, &entry->nameValid);
+    const char *unicodeName = nullptr;
+    const int unicodeSize = readExtra(storedName + r.sizeFilename, r.sizeFileExtra, storedName, r.sizeFilename,
+                                      {&r.uncompressedSize, &r.compressedSize, &r.localHeaderOffset, &r.diskNumStart},
+                                      &unicodeName);
+    readName(storedName, unicodeName, unicodeSize, r);
+}
+
+void ZipDirectory::readName(const char *storedName, const char *unicodePath, int unicodeSize, Stored &stored)
+{
+    stored.nameAt = m_names.size();
+    if (unicodeSize >= 0) {
+        ZipNames::appendUtf8(unicodePath, unicodeSize, m_names);
+        stored.nameValid = 1;
     } else {
-        entry->name = unicodeName;
-        entry->nameValid = true;
+        stored.nameValid = ZipNames::appendName(storedName, stored.sizeFilename, stored.flag & Utf8NameFlag, m_names);
     }
-    if (ZipNames::usesBackslash(r.version >> 8))
-        entry->name.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    stored.nameSize = quint32(m_names.size() - stored.nameAt);
+    char *const name = &m_names[stored.nameAt];
+    // A backslash byte never occurs inside a multi-byte UTF-8 sequence.
+    if (ZipNames::usesBackslash(stored.version >> 8))
+        std::replace(name, name + stored.nameSize, '\\', '/');
+    stored.ascii = ZipNames::isAscii(name, stored.nameSize);
 }
 
 void ZipDirectory::markOverlaps(quint64 directoryOffset)
 {
-    std::vector<size_t> order(m_entries.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [this](size_t a, size_t b) {
-        return m_entries.at(a).localHeaderOffset < m_entries.at(b).localHeaderOffset;
+    // Writers put the central records in the order of the data, so the
+    // walk by offset is usually the directory's own order; otherwise it
+    // goes through the entry numbers sorted by offset.
+    const size_t n = m_records.size();
+    std::vector<quint32> order;
+    const bool ordered = std::is_sorted(m_records.begin(), m_records.end(), [](const Stored &a, const Stored &b) {
+        return a.localHeaderOffset < b.localHeaderOffset;
     });
+    if (!ordered) {
+        order.resize(n);
+        std::iota(order.begin(), order.end(), 0u);
+        std::stable_sort(order.begin(), order.end(), [this](quint32 a, quint32 b) {
+            return m_records[a].localHeaderOffset < m_records[b].localHeaderOffset;
+        });
+    }
     // Walking the entries by offset, each must start after the furthest end
     // reached so far. The local header's name and extra field are not
     // counted, so the end is a lower bound and a sound archive never trips.
     quint64 reached = 0;
-    size_t reachedBy = m_entries.size();
-    for (size_t index : order) {
-        Entry &entry = m_entries[index];
+    size_t reachedBy = n;
+    for (size_t k = 0; k < n; ++k) {
+        const size_t index = ordered ? k : order[k];
+        Stored &entry = m_records[index];
         const quint64 end = saturatingAdd(saturatingAdd(entry.localHeaderOffset, LocalHeaderSize),
-                                          entry.record.compressedSize);
-        if (reachedBy < m_entries.size() && entry.localHeaderOffset < reached) {
-            entry.overlapping = true;
-            m_entries[reachedBy].overlapping = true;
+                                          entry.compressedSize);
+        if (reachedBy < n && entry.localHeaderOffset < reached) {
+            entry.overlapping = 1;
+            m_records[reachedBy].overlapping = 1;
         }
         if (end > directoryOffset)
-            entry.overlapping = true;
+            entry.overlapping = 1;
         if (end > reached) {
             reached = end;
             reachedBy = index;

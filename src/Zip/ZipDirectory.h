@@ -5,6 +5,7 @@
 #include <QtGlobal>
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 // The date and time fields of an entry's DOS time stamp, month 0 to 11. The
@@ -52,13 +53,19 @@ struct ZipEntryRecord {
     end records and extra fields are applied, so sizes and offsets past
     4 GiB and more than 65 535 entries are read as they are.
 
-    The directory is read front to back in pieces, one record at a time, up
-    to the first record that is not a central header: memory follows the
-    records that are there, never the sizes and counts the end record
-    claims. Writers without Zip64 records keep only the low 16 bits of the
-    entry count, so a count that falls short of the records by a multiple
-    of 65 536 is accepted. Of the extra fields only the two that are used
-    are looked at: Zip64 sizes and offsets, and the Info-ZIP Unicode path.
+    The directory is read front to back in large pieces, one record at a
+    time, up to the first record that is not a central header: memory
+    follows the records that are there, never the sizes and counts the end
+    record claims (they only size a bounded reservation of address space).
+    Writers without Zip64 records keep only the low 16 bits
+    of the entry count, so a count that falls short of the records by a
+    multiple of 65 536 is accepted. Of the extra fields only the two that
+    are used are looked at: Zip64 sizes and offsets, and the Info-ZIP
+    Unicode path.
+
+    Archives of a million entries are common enough: each entry is kept in
+    a compact record, and all names as UTF-8 in one block, decoded to text
+    only when asked for.
 
     It also marks entries whose data overlap another entry or the central
     directory: one local header named by many central records, or an entry
@@ -68,6 +75,7 @@ struct ZipEntryRecord {
 class ZipDirectory
 {
 public:
+    // One entry, whole.
     struct Entry {
         ZipEntryRecord record;
         quint64 localHeaderOffset = 0; // from the start of the archive, not of the file
@@ -78,6 +86,13 @@ public:
         QString name;                  // decoded as ZipNames says, "/" as separator
     };
 
+    // An entry's name as UTF-8 bytes, valid while the directory lives.
+    struct NameBytes {
+        const char *data;
+        size_t size;
+        bool ascii;
+    };
+
     enum class Status { Ok, NotAnArchive, Inconsistent, MultiDisk, ReadError };
 
     // Reads the directory of the `fileSize` bytes of `file`.
@@ -85,15 +100,51 @@ public:
 
     // Bytes in front of the archive proper.
     quint64 prefix() const { return m_prefix; }
-    const std::vector<Entry> &entries() const { return m_entries; }
+    size_t size() const { return m_records.size(); }
+
+    Entry entry(size_t index) const;
+    ZipEntryRecord record(size_t index) const;
+    quint64 localHeaderOffset(size_t index) const { return m_records[index].localHeaderOffset; }
+    QString name(size_t index) const;
+    NameBytes nameBytes(size_t index) const
+    {
+        const Stored &s = m_records[index];
+        return {m_names.data() + s.nameAt, s.nameSize, s.ascii != 0};
+    }
 
 private:
+    // What is kept of a central record: 72 bytes.
+    struct Stored {
+        quint64 localHeaderOffset = 0;
+        quint64 compressedSize = 0;
+        quint64 uncompressedSize = 0;
+        quint64 nameAt = 0;        // in m_names
+        quint32 nameSize = 0;
+        quint32 crc = 0;
+        quint32 dosDate = 0;
+        quint32 externalFa = 0;
+        quint32 diskNumStart = 0;
+        quint16 version = 0;
+        quint16 versionNeeded = 0;
+        quint16 flag = 0;
+        quint16 compressionMethod = 0;
+        quint16 sizeFilename = 0;
+        quint16 sizeFileExtra = 0;
+        quint16 sizeFileComment = 0;
+        quint16 internalFa = 0;
+        quint8 overlapping = 0;
+        quint8 nameValid = 1;
+        quint8 ascii = 1;
+    };
+
     Status readEnd(FILE *file, quint64 fileSize, quint64 *count, quint64 *size, quint64 *offset);
     Status readEntries(FILE *file, quint64 count, quint64 size, quint64 offset);
     // The fixed part at `p` is followed by the name, extra field and comment.
-    static void readRecord(const char *p, Entry *entry);
+    void readRecord(const char *p);
+    void readName(const char *storedName, const char *unicodePath, int unicodeSize, Stored &stored);
     void markOverlaps(quint64 directoryOffset);
 
     quint64 m_prefix = 0;
-    std::vector<Entry> m_entries;
+    std::vector<Stored> m_records;
+    std::string m_names;
 };

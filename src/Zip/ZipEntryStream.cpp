@@ -6,9 +6,8 @@
 #include <QtEndian>
 
 #include <cerrno>
-#include <limits>
 
-#include <zlib.h>
+#include <isa-l/crc.h>
 
 namespace {
 
@@ -17,20 +16,6 @@ constexpr qint64 LocalHeaderSize = 30;
 constexpr quint16 EncryptedFlag = 0x0001;
 constexpr quint16 Stored = 0;
 constexpr quint16 Deflated = 8;
-
-// Reads at `offset`; a failure is an error of the system, or the end of
-// the file where the archive promised more.
-bool readData(FILE *file, quint64 offset, char *data, qint64 size, ZipError *error)
-{
-    errno = 0;
-    if (Extras::FileLayer::readAt(file, offset, data, size))
-        return true;
-    if (errno != 0 && errno != EINTR)
-        *error = {ZipError::ErrNo, qt_error_string(errno)};
-    else
-        *error = {ZipError::BadZipFile, QStringLiteral("Premature end of file")};
-    return false;
-}
 
 // Stored data: the bytes themselves.
 class StoredStream : public ZipEntryStream
@@ -49,7 +34,7 @@ protected:
     {
         const qint64 count = qint64(qMin<quint64>(quint64(size), m_remaining));
         ZipError error;
-        if (count > 0 && !readData(m_file, m_position, data, count, &error))
+        if (count > 0 && !readEntryData(m_file, m_position, data, count, &error))
             return fail(error.status, error.text);
         m_position += quint64(count);
         m_remaining -= quint64(count);
@@ -62,86 +47,21 @@ private:
     quint64 m_remaining;
 };
 
-// Deflated data, inflated by zlib from the compressed size's bytes.
-class InflateStream : public ZipEntryStream
-{
-public:
-    InflateStream(FILE *file, quint64 dataStart, const ZipEntryRecord &record)
-        : ZipEntryStream(record)
-        , m_file(file)
-        , m_position(dataStart)
-        , m_remaining(record.compressedSize)
-    {
-    }
-    ~InflateStream() override
-    {
-        if (m_initialized)
-            inflateEnd(&m_zlib);
-    }
-    bool initialize(ZipError *error)
-    {
-        m_initialized = inflateInit2(&m_zlib, -MAX_WBITS) == Z_OK;
-        if (!m_initialized)
-            *error = {ZipError::InternalError, QStringLiteral("Malloc failure")};
-        return m_initialized;
-    }
-
-protected:
-    qint64 decode(char *data, qint64 size) override
-    {
-        if (m_ended)
-            return 0;
-        m_zlib.next_out = reinterpret_cast<Bytef *>(data);
-        m_zlib.avail_out = uInt(qMin<qint64>(size, std::numeric_limits<int>::max()));
-        while (m_zlib.avail_out > 0) {
-            if (m_zlib.avail_in == 0 && m_remaining > 0 && !refill())
-                return -1;
-            const int status = inflate(&m_zlib, Z_NO_FLUSH);
-            if (status == Z_STREAM_END) {
-                m_ended = true;
-                break;
-            }
-            if (status == Z_OK)
-                continue;
-            if (status == Z_BUF_ERROR && m_zlib.avail_in == 0 && m_remaining == 0)
-                return fail(ZipError::BadZipFile, QStringLiteral("Compressed data end before the deflate stream"));
-            if (status == Z_MEM_ERROR)
-                return fail(ZipError::InternalError, QStringLiteral("Malloc failure"));
-            return fail(Z_DATA_ERROR, QString::fromLatin1(m_zlib.msg ? m_zlib.msg : "invalid deflate data"));
-        }
-        return size - qint64(m_zlib.avail_out);
-    }
-
-private:
-    static constexpr qint64 InputSize = 64 * 1024;
-
-    bool refill()
-    {
-        if (m_input.isEmpty())
-            m_input.resize(int(InputSize));
-        const qint64 count = qint64(qMin<quint64>(quint64(InputSize), m_remaining));
-        ZipError error;
-        if (!readData(m_file, m_position, m_input.data(), count, &error)) {
-            fail(error.status, error.text);
-            return false;
-        }
-        m_position += quint64(count);
-        m_remaining -= quint64(count);
-        m_zlib.next_in = reinterpret_cast<Bytef *>(m_input.data());
-        m_zlib.avail_in = uInt(count);
-        return true;
-    }
-
-    FILE *m_file;
-    quint64 m_position;
-    quint64 m_remaining;
-    z_stream m_zlib = {};
-    bool m_initialized = false;
-    bool m_ended = false;
-    QByteArray m_input;
-};
-
 } // namespace
+
+// Reads at `offset`; a failure is an error of the system, or the end of
+// the file where the archive promised more.
+bool readEntryData(FILE *file, quint64 offset, char *data, qint64 size, ZipError *error)
+{
+    errno = 0;
+    if (Extras::FileLayer::readAt(file, offset, data, size))
+        return true;
+    if (errno != 0 && errno != EINTR)
+        *error = {ZipError::ErrNo, qt_error_string(errno)};
+    else
+        *error = {ZipError::BadZipFile, QStringLiteral("Premature end of file")};
+    return false;
+}
 
 ZipEntryStream::ZipEntryStream(const ZipEntryRecord &record)
     : m_expectedCrc(record.crc)
@@ -161,7 +81,7 @@ qint64 ZipEntryStream::read(char *data, qint64 size)
         return -1;
     const qint64 count = decode(data, size);
     if (count > 0) {
-        m_crc = quint32(crc32_z(m_crc, reinterpret_cast<const Bytef *>(data), z_size_t(count)));
+        m_crc = crc32_gzip_refl(m_crc, reinterpret_cast<const unsigned char *>(data), quint64(count));
         m_delivered += quint64(count);
     } else if (count == 0 && m_delivered == m_expectedSize && m_crc != m_expectedCrc) {
         return fail(ZipError::CrcError, QStringLiteral("CRC error"));
@@ -169,18 +89,17 @@ qint64 ZipEntryStream::read(char *data, qint64 size)
     return count;
 }
 
-std::unique_ptr<ZipEntryStream> ZipEntryStream::open(FILE *file, quint64 archiveStart,
-                                                     const ZipDirectory::Entry &entry, ZipError *error)
+std::unique_ptr<ZipEntryStream> ZipEntryStream::open(FILE *file, quint64 archiveStart, const ZipEntryRecord &record,
+                                                     quint64 localHeaderOffset, ZipError *error)
 {
-    const ZipEntryRecord &record = entry.record;
     // No password can be given.
     if (record.flag & EncryptedFlag) {
         *error = {ZipError::ParameterError, QStringLiteral("Encrypted entry")};
         return nullptr;
     }
     char header[LocalHeaderSize];
-    const quint64 headerAt = archiveStart + entry.localHeaderOffset;
-    if (headerAt < archiveStart || !readData(file, headerAt, header, LocalHeaderSize, error))
+    const quint64 headerAt = archiveStart + localHeaderOffset;
+    if (headerAt < archiveStart || !readEntryData(file, headerAt, header, LocalHeaderSize, error))
         return nullptr;
     if (qFromLittleEndian<quint32>(header) != LocalSignature) {
         *error = {ZipError::BadZipFile, QStringLiteral("No local header where the directory points")};
@@ -196,12 +115,8 @@ std::unique_ptr<ZipEntryStream> ZipEntryStream::open(FILE *file, quint64 archive
             return nullptr;
         }
         return std::unique_ptr<ZipEntryStream>(new StoredStream(file, dataStart, record));
-    case Deflated: {
-        std::unique_ptr<InflateStream> stream(new InflateStream(file, dataStart, record));
-        if (!stream->initialize(error))
-            return nullptr;
-        return stream;
-    }
+    case Deflated:
+        return openDeflated(file, dataStart, record, error);
     default:
         return openForeignMethod(file, dataStart, record, error);
     }

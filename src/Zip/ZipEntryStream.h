@@ -24,10 +24,11 @@ struct ZipError {
 
 /*!
     The uncompressed data of one entry. open() checks the entry's local
-    header and picks a decoder by the compression method: stored and
-    deflated data are read here (zlib inflates), other methods through
-    libzip on a one-entry view of that entry alone, so that libzip never
-    reads the archive's directory.
+    header and picks a decoder by the compression method: stored data are
+    read here, deflated data inflated by ISA-L (zlib takes over a stream
+    that ISA-L refuses, see openDeflated), other methods read through libzip
+    on a one-entry view of that entry alone, so that libzip never reads the
+    archive's directory.
 
     The entry's record in the central directory gives the sizes and the
     CRC, whatever the local header or a data descriptor say. At the end of
@@ -45,8 +46,8 @@ public:
 
     // `archiveStart` is where the archive begins in `file` (after a prefix).
     // Null, with the reason, when the entry cannot be read at all.
-    static std::unique_ptr<ZipEntryStream> open(FILE *file, quint64 archiveStart, const ZipDirectory::Entry &entry,
-                                                ZipError *error);
+    static std::unique_ptr<ZipEntryStream> open(FILE *file, quint64 archiveStart, const ZipEntryRecord &record,
+                                                quint64 localHeaderOffset, ZipError *error);
 
     // Up to `size` bytes; 0 at the end; -1 on failure, described by error().
     qint64 read(char *data, qint64 size);
@@ -66,6 +67,15 @@ private:
     quint64 m_delivered = 0;
     ZipError m_error;
 };
+
+// Reads `size` bytes at `offset` of `file`; false, with the reason, on an
+// error of the system or where the file ends before them.
+bool readEntryData(FILE *file, quint64 offset, char *data, qint64 size, ZipError *error);
+
+// The decoder of deflated data, or null with the reason. `dataStart` is
+// where the entry's compressed data begin in `file`.
+std::unique_ptr<ZipEntryStream> openDeflated(FILE *file, quint64 dataStart, const ZipEntryRecord &record,
+                                             ZipError *error);
 
 // The decoder for methods other than stored and deflated, or null with the
 // reason. `dataStart` is where the entry's compressed data begin in `file`.

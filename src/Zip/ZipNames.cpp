@@ -69,13 +69,14 @@ bool isUtf8(const unsigned char *p, int size)
     return true;
 }
 
-QString fromCp437(const unsigned char *p, int size)
+void appendCp437(const unsigned char *p, int size, std::string &out)
 {
     QString text(size, Qt::Uninitialized);
-    QChar *out = text.data();
+    QChar *chars = text.data();
     for (int i = 0; i < size; ++i)
-        out[i] = p[i] < 0x80 ? QChar(p[i]) : QChar(Cp437High[p[i] - 0x80]);
-    return text;
+        chars[i] = p[i] < 0x80 ? QChar(p[i]) : QChar(Cp437High[p[i] - 0x80]);
+    const QByteArray utf8 = text.toUtf8();
+    out.append(utf8.constData(), size_t(utf8.size()));
 }
 
 int untilNul(const char *bytes, int size)
@@ -94,23 +95,60 @@ bool usesBackslash(int host)
     return host == 0 || host == 6 || host == 10 || host == 14;
 }
 
-QString decode(const char *bytes, int size, bool flaggedUtf8, bool *valid)
+bool isAscii(const char *bytes, size_t size)
+{
+    // Eight bytes at a time: names are mostly ASCII.
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        quint64 word;
+        std::memcpy(&word, bytes + i, 8);
+        if (word & 0x8080808080808080ull)
+            return false;
+    }
+    for (; i < size; ++i) {
+        if (static_cast<unsigned char>(bytes[i]) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+void appendUtf8(const char *bytes, int size, std::string &out)
+{
+    if (size >= 3 && std::memcmp(bytes, "\xef\xbb\xbf", 3) == 0) {
+        bytes += 3;
+        size -= 3;
+    }
+    out.append(bytes, size_t(size));
+}
+
+bool appendName(const char *bytes, int size, bool flaggedUtf8, std::string &out)
 {
     size = untilNul(bytes, size);
     const auto *p = reinterpret_cast<const unsigned char *>(bytes);
-    const bool utf8 = isUtf8(p, size);
-    *valid = utf8 || !flaggedUtf8;
-    if (utf8 || flaggedUtf8)
-        return QString::fromUtf8(bytes, size);
-    return fromCp437(p, size);
+    if (isAscii(bytes, size_t(size))) {
+        out.append(bytes, size_t(size));
+        return true;
+    }
+    if (isUtf8(p, size)) {
+        appendUtf8(bytes, size, out);
+        return true;
+    }
+    if (!flaggedUtf8) {
+        appendCp437(p, size, out);
+        return true;
+    }
+    // The text a reader shows for it, so that looking it up finds it.
+    const QByteArray shown = QString::fromUtf8(bytes, size).toUtf8();
+    out.append(shown.constData(), size_t(shown.size()));
+    return false;
 }
 
-QString decodeUtf8(const char *bytes, int size)
+int unicodePathSize(const char *bytes, int size)
 {
     size = untilNul(bytes, size);
     if (size == 0 || !isUtf8(reinterpret_cast<const unsigned char *>(bytes), size))
-        return QString();
-    return QString::fromUtf8(bytes, size);
+        return -1;
+    return size;
 }
 
 QString cleaned(const QString &name)

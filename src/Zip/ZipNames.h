@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <string>
+
 /*!
     How entry names are read from an archive's bytes and compared once
     extracted.
@@ -18,13 +20,22 @@ namespace ZipNames {
 // The host byte of "version made by" of the systems whose paths use "\".
 bool usesBackslash(int host);
 
-// The name of `size` bytes; `valid` is false for a name flagged UTF-8 whose
-// bytes are not (it is then decoded with replacement characters).
-QString decode(const char *bytes, int size, bool flaggedUtf8, bool *valid);
+// Appends the name of `size` bytes, up to its first NUL, to `out` as
+// UTF-8: the bytes themselves when they are UTF-8, else read as code page
+// 437. False for a name flagged UTF-8 whose bytes are not: its invalid
+// sequences become replacement characters.
+bool appendName(const char *bytes, int size, bool flaggedUtf8, std::string &out);
 
-// The text of an Info-ZIP Unicode path field, or a null text when it is
-// empty or no valid UTF-8.
-QString decodeUtf8(const char *bytes, int size);
+// Appends valid UTF-8 to `out` as the text reads it: without a leading
+// byte order mark, which QString::fromUtf8() drops.
+void appendUtf8(const char *bytes, int size, std::string &out);
+
+// How many bytes of an Info-ZIP Unicode path field's name count (those
+// before the first NUL), or -1 when they are none or no valid UTF-8.
+int unicodePathSize(const char *bytes, int size);
+
+// Whether all `size` bytes are ASCII.
+bool isAscii(const char *bytes, size_t size);
 
 // The name as it lands below the output folder: empty and "." segments
 // dropped, so that "a//x.txt", "./a/x.txt" and "a/./x.txt" are "a/x.txt".

@@ -37,11 +37,25 @@ std::unique_ptr<ZipReader> ZipReader::open(const QString &path, QString *reason,
     if (!reader->m_file)
         return nullptr;
     reader->m_identity = found.id;
-    const ZipDirectory::Status status = reader->m_directory.read(reader->m_file, found.size);
+    const std::shared_ptr<ZipDirectory> directory = std::make_shared<ZipDirectory>();
+    const ZipDirectory::Status status = directory->read(reader->m_file, found.size);
     if (status != ZipDirectory::Status::Ok) {
         *reason = directoryProblem(status);
         return nullptr;
     }
+    reader->m_directory = directory;
+    return reader;
+}
+
+std::unique_ptr<ZipReader> ZipReader::share(QString *reason) const
+{
+    std::unique_ptr<ZipReader> reader(new ZipReader);
+    reader->m_file = Extras::FileLayer::shareStream(m_file, reason);
+    if (!reader->m_file)
+        return nullptr;
+    reader->m_path = m_path;
+    reader->m_identity = m_identity;
+    reader->m_directory = m_directory;
     return reader;
 }
 
@@ -55,12 +69,12 @@ void ZipReader::listNames() const
 {
     if (m_listed)
         return;
-    for (const ZipDirectory::Entry &entry : m_directory.entries()) {
-        const QString &name = entry.name;
-        if (name.endsWith(QLatin1Char('/')))
-            m_folderNames.append(name.left(name.size() - 1));
-        else
-            m_fileNames.append(name);
+    for (size_t index = 0; index < m_directory->size(); ++index) {
+        const ZipDirectory::NameBytes bytes = m_directory->nameBytes(index);
+        const bool folder = bytes.size > 0 && bytes.data[bytes.size - 1] == '/';
+        const int size = int(bytes.size) - (folder ? 1 : 0);
+        const QString name = bytes.ascii ? QString::fromLatin1(bytes.data, size) : QString::fromUtf8(bytes.data, size);
+        (folder ? m_folderNames : m_fileNames).append(name);
     }
     m_listed = true;
 }
@@ -79,31 +93,25 @@ const QStringList &ZipReader::folderNames() const
 
 int ZipReader::indexOf(const QString &name, bool caseSensitive) const
 {
-    // Both indexes keep the first entry of a name, as archive order would.
-    if (m_exact.isEmpty() && count() > 0) {
-        m_exact.reserve(count());
-        for (int i = count() - 1; i >= 0; --i)
-            m_exact.insert(this->name(i), i);
-    }
-    const int exact = m_exact.value(name, -1);
+    if (!m_exact.isBuilt())
+        m_exact.build(*m_directory);
+    const long long exact = m_exact.find(*m_directory, name);
     if (exact >= 0 || caseSensitive)
-        return exact;
-    if (m_folded.isEmpty() && count() > 0) {
-        m_folded.reserve(count());
-        for (int i = count() - 1; i >= 0; --i)
-            m_folded.insert(this->name(i).toCaseFolded(), i);
-    }
-    return m_folded.value(name.toCaseFolded(), -1);
+        return int(exact);
+    if (!m_folded.isBuilt())
+        m_folded.build(*m_directory);
+    return int(m_folded.find(*m_directory, name));
 }
 
 std::unique_ptr<ZipEntryStream> ZipReader::openEntry(int index, ZipError *error) const
 {
-    return ZipEntryStream::open(m_file, m_directory.prefix(), entry(index), error);
+    return ZipEntryStream::open(m_file, m_directory->prefix(), m_directory->record(size_t(index)),
+                                m_directory->localHeaderOffset(size_t(index)), error);
 }
 
 QDateTime ZipReader::lastModified(int index)
 {
-    const ZipEntryRecord &record = entry(index).record;
+    const ZipEntryRecord record = m_directory->record(size_t(index));
     if (!m_converted.isValid() || record.dosDate != m_convertedDos) {
         m_convertedDos = record.dosDate;
         // Kept in UTC: a local date-time asks the time zone again on every

@@ -3,10 +3,10 @@
 #include "FileLayer.h"
 #include "ZipDirectory.h"
 #include "ZipEntryStream.h"
+#include "ZipNameIndex.h"
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -35,16 +35,21 @@ public:
     // a file in just that state is not read again: null, `unchanged` set.
     static std::unique_ptr<ZipReader> open(const QString &path, QString *reason, FileState *state = nullptr,
                                            const FileState *unless = nullptr, bool *unchanged = nullptr);
+    // Another reader of the same open file and the same directory, read
+    // once: for another thread, which then needs no parsing of its own.
+    // Null, with the reason, when the file's handle cannot be shared.
+    std::unique_ptr<ZipReader> share(QString *reason) const;
     ~ZipReader();
     ZipReader(const ZipReader &) = delete;
     ZipReader &operator=(const ZipReader &) = delete;
 
     const QString &path() const { return m_path; }
-    int count() const { return int(m_directory.entries().size()); }
-    const QString &name(int index) const { return entry(index).name; }
-    const ZipDirectory::Entry &entry(int index) const { return m_directory.entries().at(index); }
+    int count() const { return int(m_directory->size()); }
+    QString name(int index) const { return m_directory->name(size_t(index)); }
+    ZipDirectory::Entry entry(int index) const { return m_directory->entry(size_t(index)); }
     // The first entry of that name, or -1. Without case, an exact match
-    // still wins over one that differs in case only.
+    // still wins over one that differs in case only. The first lookup of
+    // each kind indexes all names.
     int indexOf(const QString &name, bool caseSensitive) const;
     // Names of file entries, and of folder entries without their "/".
     const QStringList &fileNames() const;
@@ -67,7 +72,7 @@ private:
 
     QString m_path;
     FILE *m_file = nullptr;
-    ZipDirectory m_directory;
+    std::shared_ptr<const ZipDirectory> m_directory;
     Extras::FileLayer::FileId m_identity;
     QByteArray m_buffer;
     quint32 m_convertedDos = 0;
@@ -75,6 +80,6 @@ private:
     mutable bool m_listed = false;
     mutable QStringList m_fileNames;
     mutable QStringList m_folderNames;
-    mutable QHash<QString, int> m_exact;
-    mutable QHash<QString, int> m_folded;
+    mutable ZipNameIndex m_exact{ZipNameIndex::Kind::Exact};
+    mutable ZipNameIndex m_folded{ZipNameIndex::Kind::IgnoringCase};
 };

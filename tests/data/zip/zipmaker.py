@@ -24,7 +24,8 @@ A description is a JSON object:
                   "external_attr": 2179792896}],  (0o100755 << 16: Unix mode in the high 16 bits)
      "stream": true,              (written as to a pipe: every entry has a data descriptor)
      what is done to the written file, in this order (all optional):
-     "patches": [{"entry": 1, "field": "crc" | "compress_size" | "file_size" | "flag_bits" | "local_signature",
+     "patches": [{"entry": 1, "field": "crc" | "compress_size" | "file_size" | "flag_bits" | "method"
+                                      | "local_signature",
                   "value": 7}],   (the entry's headers that hold the field get the value)
      "sets": [[1, 0, 255]],       (entry 1's data byte 0 becomes 255)
      "renames": [["name?.txt", "6e616d6582"]],  (bytes replaced everywhere)
@@ -141,7 +142,7 @@ def craft(description, answer):
         at += size
     # Offsets in the local and the central header, and the field's format.
     fields = {"crc": (14, 16, "<I"), "compress_size": (18, 20, "<I"), "file_size": (22, 24, "<I"),
-              "flag_bits": (6, 8, "<H"), "local_signature": (0, None, "<I")}
+              "flag_bits": (6, 8, "<H"), "method": (8, 10, "<H"), "local_signature": (0, None, "<I")}
     for patch in description.get("patches", []):
         local_at, central_at, form = fields[patch["field"]]
         struct.pack_into(form, data, answer[patch["entry"]]["header_offset"] + local_at, patch["value"])
