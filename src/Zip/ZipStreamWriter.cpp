@@ -81,9 +81,9 @@ public:
     }
     bool isValid() const { return m_ok; }
     // Deflates `size` bytes (all remaining input when `last`), handing each
-    // full output block to `emit`.
+    // full output block to `deliver`.
     template<typename Emit>
-    bool run(const char *data, qint64 size, bool last, QByteArray &out, Emit emit)
+    bool run(const char *data, qint64 size, bool last, QByteArray &out, Emit deliver)
     {
         m_stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
         m_stream.avail_in = uInt(size);
@@ -94,7 +94,7 @@ public:
             if (status == Z_STREAM_ERROR)
                 return false;
             const qint64 produced = out.size() - qint64(m_stream.avail_out);
-            if (produced > 0 && !emit(out.constData(), produced))
+            if (produced > 0 && !deliver(out.constData(), produced))
                 return false;
             if (last ? status == Z_STREAM_END : m_stream.avail_in == 0 && m_stream.avail_out != 0)
                 return true;
