@@ -63,10 +63,13 @@ Pane {
             ScrollBar.vertical: ScrollBar {}
             delegate: RowLayout {
                 width: list.width
-                CheckBox {
+                // A ballot box rather than a CheckBox: the software scene graph
+                // keeps a CheckBox's indicator image past the window's end.
+                ToolButton {
                     visible: !modelData.isFolder
-                    checked: pane.selectedNames.indexOf(modelData.name) >= 0
-                    onToggled: pane.setSelected(modelData.name, checked)
+                    readonly property bool ticked: pane.selectedNames.indexOf(modelData.name) >= 0
+                    text: ticked ? "\u2611" : "\u2610"
+                    onClicked: pane.setSelected(modelData.name, !ticked)
                 }
                 ItemDelegate {
                     Layout.fillWidth: true
