@@ -11,9 +11,18 @@ Pane {
     property string nameFilter: ""
     property string selectedPath: ""
     property int revision: 0
+    // The files ticked for packing, by name.
+    property var selectedNames: []
 
     signal fileSelected(string path)
     signal folderEntered(string name)
+
+    function setSelected(name, selected) {
+        var names = selectedNames.filter(function (n) { return n !== name })
+        if (selected)
+            names.push(name)
+        selectedNames = names
+    }
 
     // Re-read whenever the folder moves, the filter changes or on request.
     readonly property var entries: {
@@ -26,7 +35,10 @@ Pane {
     }
     Connections {
         target: pane.folder
-        function onPathChanged() { pane.revision++ }
+        function onPathChanged() {
+            pane.selectedNames = []
+            pane.revision++
+        }
     }
 
     ColumnLayout {
@@ -49,18 +61,29 @@ Pane {
             clip: true
             model: pane.entries
             ScrollBar.vertical: ScrollBar {}
-            delegate: ItemDelegate {
+            delegate: RowLayout {
                 width: list.width
-                text: modelData.isFolder ? modelData.name + "/" : modelData.name
-                font.bold: modelData.isFolder
-                highlighted: !modelData.isFolder && pane.folder.filePath(modelData.name) === pane.selectedPath
-                onClicked: modelData.isFolder ? pane.folderEntered(modelData.name)
-                                              : pane.fileSelected(pane.folder.filePath(modelData.name))
+                // A ballot box rather than a CheckBox: the software scene graph
+                // keeps a CheckBox's indicator image past the window's end.
+                ToolButton {
+                    visible: !modelData.isFolder
+                    readonly property bool ticked: pane.selectedNames.indexOf(modelData.name) >= 0
+                    text: ticked ? "\u2611" : "\u2610"
+                    onClicked: pane.setSelected(modelData.name, !ticked)
+                }
+                ItemDelegate {
+                    Layout.fillWidth: true
+                    text: modelData.isFolder ? modelData.name + "/" : modelData.name
+                    font.bold: modelData.isFolder
+                    highlighted: !modelData.isFolder && pane.folder.filePath(modelData.name) === pane.selectedPath
+                    onClicked: modelData.isFolder ? pane.folderEntered(modelData.name)
+                                                  : pane.fileSelected(pane.folder.filePath(modelData.name))
+                }
             }
         }
 
         Label {
-            text: pane.entries.length + " entries"
+            text: pane.entries.length + " entries" + (pane.selectedNames.length > 0 ? ", " + pane.selectedNames.length + " ticked" : "")
             opacity: 0.7
         }
     }

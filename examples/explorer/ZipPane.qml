@@ -35,14 +35,16 @@ ColumnLayout {
         // The window goes on drawing while the worker extracts.
         asynchronous: true
 
-        onExtractProgress: {
+        onExtractProgress: function (fileName, outputFileName, percent) {
             pane.currentName = fileName
             pane.currentPercent = percent
             if (percent === 100)
                 pane.extractedCount++
             pane.progressed()
         }
-        onExtractError: errors.append({ name: fileName, output: outputFileName, result: result })
+        onExtractError: function (fileName, outputFileName, result) {
+            errors.append({ name: fileName, output: outputFileName, result: result })
+        }
         onExtractCompleted: pane.finished()
         onExtractCanceled: {
             pane.canceled = true

@@ -48,14 +48,25 @@ ApplicationWindow {
     RowLayout {
         anchors.fill: parent
 
-        FolderPane {
-            id: folderPane
+        ColumnLayout {
             Layout.preferredWidth: 340; Layout.fillHeight: true
-            folder: window.folder
-            nameFilter: filterField.text
-            selectedPath: window.selectedPath
-            onFileSelected: window.selectedPath = path
-            onFolderEntered: if (window.folder.cd(name)) window.selectedPath = ""
+
+            FolderPane {
+                id: folderPane
+                Layout.fillWidth: true; Layout.fillHeight: true
+                folder: window.folder
+                nameFilter: filterField.text
+                selectedPath: window.selectedPath
+                onFileSelected: window.selectedPath = path
+                onFolderEntered: if (window.folder.cd(name)) window.selectedPath = ""
+            }
+
+            JobsPane {
+                id: jobs
+                Layout.fillWidth: true
+                folder: window.folder
+                selectedNames: folderPane.selectedNames
+            }
         }
 
         DetailsPane {
@@ -70,7 +81,8 @@ ApplicationWindow {
     // Without a display the explorer shows what it does on its samples: it
     // opens the sample ZIP, starts extracting it and cancels, extracts it
     // again to the end (shooting the window halfway), opens the sample JPEG,
-    // reports and saves the last screenshot.
+    // packs the extracted files into a new archive and copies their folder,
+    // both in the background, reports and saves the last screenshot.
     Timer {
         id: tourTimer
         interval: 50
@@ -94,12 +106,16 @@ ApplicationWindow {
     }
 
     property bool tourShotZip: false
+    property bool tourShooting: false
     Connections {
         target: details.zip
-        enabled: tour.active && !window.tourShotZip
+        enabled: tour.active && !window.tourShooting
         function onProgressed() {
-            if (window.tourRun === 1 && details.zip.busy && details.zip.extractedCount * 2 >= details.zip.entryCount)
+            // The shot renders a frame, and progress goes on arriving meanwhile.
+            if (window.tourRun === 1 && details.zip.busy && details.zip.extractedCount * 2 >= details.zip.entryCount) {
+                window.tourShooting = true
                 window.tourShotZip = tour.snapshot("zip")
+            }
         }
     }
 
@@ -142,7 +158,42 @@ ApplicationWindow {
         tour.report("exif: " + (exif.valid ? "valid" : "invalid") + ", " + exif.tagCount + " tags")
         tour.report("gps: latitude " + exif.latitude.toFixed(6) + " longitude " + exif.longitude.toFixed(6)
                     + " altitude " + exif.altitude)
-        tour.finish(extracted && tourCanceled && zip.extractedCount > 0 && zip.errorCount === 0 && tourShotZip
-                    && !isNaN(exif.latitude) && !isNaN(exif.longitude))
+        tourSoFar = extracted && tourCanceled && zip.extractedCount > 0 && zip.errorCount === 0 && tourShotZip
+                    && !isNaN(exif.latitude) && !isNaN(exif.longitude)
+        packSampleFiles()
+    }
+
+    property bool tourSoFar: false
+
+    // Ticks every sample file and packs them into a new archive.
+    function packSampleFiles() {
+        selectedPath = ""
+        folderPane.selectedNames = folder.fileNames()
+        if (!jobs.pack(tour.output + "/packed.zip"))
+            tour.finish(false)
+    }
+
+    ZipArchive { id: packedCheck }
+
+    Connections {
+        target: jobs
+        enabled: tour.active
+        function onFinished(kind, success) {
+            tour.report(kind + ": " + jobs.outcome)
+            if (!success) {
+                tour.finish(false)
+            } else if (kind === "pack") {
+                packedCheck.path = tour.output + "/packed.zip"
+                var packed = packedCheck.fileNames.length
+                tour.report("packed archive lists " + packed + " files")
+                window.tourSoFar = window.tourSoFar && packed === folderPane.selectedNames.length && packed > 0
+                // Then the extracted folder is copied.
+                window.folder.path = tour.output + "/sample"
+                if (!jobs.copyFolder(tour.output + "/backup"))
+                    tour.finish(false)
+            } else {
+                tour.finish(window.tourSoFar)
+            }
+        }
     }
 }
