@@ -31,20 +31,26 @@ bool leaveOpen(std::vector<char> &data, std::vector<char> &sink)
     stream.next_in = reinterpret_cast<Bytef *>(data.data());
     stream.avail_in = uInt(data.size());
     quint64 finalHeader = 0;
+    quint64 end = 0;
     int status = Z_OK;
     while (status == Z_OK) {
         stream.next_out = reinterpret_cast<Bytef *>(sink.data());
         stream.avail_out = uInt(sink.size());
         status = inflate(&stream, Z_BLOCK);
-        // Stopped between blocks, before the header of the next one.
-        if ((stream.data_type & 128) && !(stream.data_type & 64))
-            finalHeader = quint64(stream.total_in) * 8 - quint64(stream.data_type & 7);
+        // Stopped after a block: before the next one's header, or after
+        // the final one, ahead of the bits that fill its last byte.
+        const quint64 at = quint64(stream.total_in) * 8 - quint64(stream.data_type & 7);
+        if ((stream.data_type & 128) && (stream.data_type & 64))
+            end = at;
+        else if (stream.data_type & 128)
+            finalHeader = at;
     }
-    const int unusedBits = stream.data_type & 63 & ~64;
-    const bool complete = status == Z_STREAM_END && stream.avail_in == 0 && unusedBits < 8;
+    const bool complete =
+        status == Z_STREAM_END && stream.avail_in == 0 && end > finalHeader && (end + 7) / 8 == data.size();
     inflateEnd(&stream);
     if (!complete)
         return false;
+    const int unusedBits = int((8 - end % 8) % 8);
     data[finalHeader / 8] = char(uchar(data[finalHeader / 8]) & ~(1u << (finalHeader % 8)));
     if (unusedBits > 0)
         data.back() = char(uchar(data.back()) & ((1u << (8 - unusedBits)) - 1));
