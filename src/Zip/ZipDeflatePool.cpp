@@ -67,7 +67,8 @@ bool leaveOpen(std::vector<char> &data, std::vector<char> &sink)
 
 ZipDeflatePool::ZipDeflatePool()
 {
-    const int workers = std::max(1, QThread::idealThreadCount());
+    // More threads would only hold more memory: the bytes held are bounded.
+    const int workers = std::min(8, std::max(1, QThread::idealThreadCount()));
     for (int i = 0; i < workers; ++i)
         m_threads.emplace_back([this] { work(); });
 }
