@@ -18,8 +18,8 @@ packages=(
     qml6-module-qtqml-workerscript qml6-module-qtquick qml6-module-qtquick-window
     qml6-module-qtquick-layouts qml6-module-qtquick-controls
     qml6-module-qtquick-templates qt6-qpa-plugins
-    # ZIP support (ISA-L inflates deflated entries)
-    libzip-dev zlib1g-dev libisal-dev
+    # ZIP support (ISA-L inflates deflated entries, libdeflate deflates)
+    libzip-dev zlib1g-dev libisal-dev libdeflate-dev
     # peers used by tests and benchmarks
     python3 zip unzip libarchive-tools 7zip time libimage-exiftool-perl
     libexif-dev libexiv2-dev iproute2 util-linux

@@ -10,7 +10,7 @@ add_library(Quil::MaporaExtras ALIAS quilmaporaextrasplugin)
 # headers; libzip, ISA-L, zlib and the QML side stay private.
 target_link_libraries(quilmaporaextrasplugin
     PUBLIC Qt5::Core Qt5::Gui
-    PRIVATE Qt::Qml Qt::Quick PkgConfig::LIBZIP PkgConfig::ISAL ZLIB::ZLIB)
+    PRIVATE Qt::Qml Qt::Quick PkgConfig::LIBZIP PkgConfig::ISAL PkgConfig::LIBDEFLATE ZLIB::ZLIB)
 target_include_directories(quilmaporaextrasplugin PUBLIC
     $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/common/qt_common/Utility>
     $<INSTALL_INTERFACE:${MAPORA_INCLUDE_DIR}>)

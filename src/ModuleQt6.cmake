@@ -13,7 +13,7 @@ add_library(${MAPORA_LIBRARY} SHARED $<TARGET_OBJECTS:maporaextras_objects>)
 add_library(Quil::MaporaExtras ALIAS ${MAPORA_LIBRARY})
 target_link_libraries(${MAPORA_LIBRARY}
     PUBLIC Qt6::Core Qt6::Gui
-    PRIVATE Qt::Qml Qt::Quick Qt::Core5Compat PkgConfig::LIBZIP PkgConfig::ISAL ZLIB::ZLIB)
+    PRIVATE Qt::Qml Qt::Quick Qt::Core5Compat PkgConfig::LIBZIP PkgConfig::ISAL PkgConfig::LIBDEFLATE ZLIB::ZLIB)
 # The generated registration includes the headers of the types.
 target_include_directories(${MAPORA_LIBRARY}
     PUBLIC

@@ -69,6 +69,8 @@ private slots:
     void unreadablePath_givesEmptyResults();
     void writer_createsTheArchiveAndReportsItsOutcome();
     void addFiles_archiveReadsBackWithPeerAndReader();
+    void addFiles_largeEntryReadsBackWithPeers_data();
+    void addFiles_largeEntryReadsBackWithPeers();
     void nonAsciiEntryAndArchivePath();
     void background_coalescesTheSignalsOfASynchronousRun_data();
     void background_coalescesTheSignalsOfASynchronousRun();
@@ -1342,6 +1344,37 @@ void tst_ZipArchive::addFiles_archiveReadsBackWithPeerAndReader()
     QCOMPARE(readAll(outPath() + QStringLiteral("/sub/b.bin")), binary);
     QCOMPARE(readAll(outPath() + QStringLiteral("/a.txt")), QByteArray("text ").repeated(1000));
     QCOMPARE(readAll(QDir(outPath()).filePath(utf8Name)), QByteArray("utf-8"));
+}
+
+void tst_ZipArchive::addFiles_largeEntryReadsBackWithPeers_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QByteArray text;
+    for (int i = 0; text.size() < (3 << 20) + 12345; ++i)
+        text.append(QByteArray::number(i * 7919 % 100003)).append(i % 7 ? " entry " : " folder\n");
+    QByteArray random(2 << 20, Qt::Uninitialized);
+    QRandomGenerator(22).fillRange(reinterpret_cast<quint32 *>(random.data()), random.size() / 4);
+    // Data past a MiB are deflated in pieces that must join into one stream.
+    QTest::newRow("text, the last piece short") << text;
+    QTest::newRow("random bytes, pieces end at the end") << random;
+}
+
+void tst_ZipArchive::addFiles_largeEntryReadsBackWithPeers()
+{
+    QFETCH(QByteArray, content);
+    const QDir source(m_dir->filePath(QStringLiteral("src")));
+    QVERIFY(writeBytes(source.filePath(QStringLiteral("big.bin")), content));
+    QVERIFY(writeBytes(source.filePath(QStringLiteral("small.txt")), "small"));
+    TkZipArchive zip;
+    zip.setPath(archivePath());
+    QVERIFY(zip.zwOpen());
+    QVERIFY(zip.addFiles(source, {"big.bin", "small.txt"}));
+    zip.close();
+    QCOMPARE(peerEntries(archivePath()), (QStringList{md5Line("big.bin", content), md5Line("small.txt", "small")}));
+    QProcess unzip;
+    unzip.start(QStringLiteral("unzip"), {QStringLiteral("-tq"), archivePath()});
+    QVERIFY(unzip.waitForFinished(60000));
+    QCOMPARE(unzip.exitCode(), 0);
 }
 
 void tst_ZipArchive::sharedReader_outlivesTheReaderItCameFrom()

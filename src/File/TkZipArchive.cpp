@@ -596,6 +596,16 @@ bool TkZipArchive::addFiles(const QString &folder, const QStringList &fileNames)
 bool TkZipArchive::addFiles(const QDir &dir, const QStringList &fileNames)
 {
     qCDebug(CATEGORY_FILE) << "ZIP source dir:" << dir;
+    // The files are read ahead of their turn, each still named at its turn.
+    const std::shared_ptr<ZipCompressor> writer = m_writer;
+    const std::shared_ptr<ZipSources> ahead(new ZipSources);
+    int error = 0;
+    const bool reading = writer && m_run == Run::None && !m_relay->isBusy() && ahead->open(dir.path(), &error);
+    if (reading) {
+        for (const QString &fileName : fileNames)
+            ahead->addNamed(fileName);
+        writer->readAhead(ahead);
+    }
     const QPointer<TkZipArchive> alive(this);
     for (const QString &fileName : fileNames) {
         if (!addFile(dir, fileName, QString()) && alive)
@@ -603,6 +613,8 @@ bool TkZipArchive::addFiles(const QDir &dir, const QStringList &fileNames)
         if (!alive)
             break;
     }
+    if (reading)
+        writer->readAhead(nullptr);
     return true;
 }
 

@@ -233,6 +233,9 @@ public:
     FileState currentState() const;
     // Bytes read into `data`, 0 at the end, -1 on failure.
     qint64 read(char *data, qint64 size);
+    // Bytes read at `offset` without moving the position: `size` unless
+    // the end came first, -1 on failure. Threads may share one handle so.
+    qint64 readAt(quint64 offset, char *data, qint64 size) const;
     // Moves `count` bytes forward; a position past the end reads nothing.
     bool skip(qint64 count);
 

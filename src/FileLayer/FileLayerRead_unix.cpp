@@ -140,6 +140,23 @@ qint64 InputFile::read(char *data, qint64 size)
     return retrying([&] { return ::read(m_handle, data, size_t(size)); });
 }
 
+qint64 InputFile::readAt(quint64 offset, char *data, qint64 size) const
+{
+    if (m_handle < 0)
+        return -1;
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t count = retrying(
+            [&] { return ::pread(m_handle, data + done, size_t(size - done), off_t(offset + quint64(done))); });
+        if (count < 0)
+            return -1;
+        if (count == 0)
+            break;
+        done += count;
+    }
+    return done;
+}
+
 bool InputFile::skip(qint64 count)
 {
     return m_handle >= 0 && ::lseek(m_handle, off_t(count), SEEK_CUR) >= 0;

@@ -1,6 +1,7 @@
 #include "ZipCompressor.h"
 
 #include "MaporaExtrasLogging.h"
+#include "ZipDeflatePool.h"
 #include "ZipEntryStream.h"
 #include "ZipSources.h"
 #include "ZipStreamWriter.h"
@@ -27,12 +28,16 @@ std::unique_ptr<ZipCompressor> ZipCompressor::create(const QString &path, QStrin
         *reason = compressor->m_output->errorString();
         return nullptr;
     }
-    compressor->m_stream.reset(new ZipStreamWriter(*compressor->m_output));
+    compressor->m_pool.reset(new ZipDeflatePool);
+    compressor->m_stream.reset(new ZipStreamWriter(*compressor->m_output, *compressor->m_pool));
+    ZipCompressor *const self = compressor.get();
+    compressor->m_stream->setReadAhead([self] { self->queueAhead(); });
     return compressor;
 }
 
 // Here, where the stream's type is complete. Members go in reverse order:
-// the stream, then the output it writes to, then the output's folder.
+// the plan, the stream, the pool (its threads end, the files read ahead
+// close), then the output the stream writes to, then the output's folder.
 ZipCompressor::~ZipCompressor() = default;
 
 ZipCompressor::EntryResult ZipCompressor::failed(const ZipSources &sources, int index, int result,
@@ -92,9 +97,35 @@ std::unique_ptr<FileLayer::InputFile> ZipCompressor::openSource(ZipSources &sour
     return input;
 }
 
+void ZipCompressor::readAhead(const std::shared_ptr<ZipSources> &sources)
+{
+    m_pool->clear();
+    m_plan = sources;
+    m_planned = 0;
+}
+
+void ZipCompressor::queueAhead()
+{
+    while (m_plan && m_planned < m_plan->count() && m_pool->hasRoom()) {
+        const ZipSources::Item &item = m_plan->item(m_planned++);
+        if (item.unsafe || item.error != 0 || item.kind != FileLayer::Kind::File)
+            continue;
+        // Whatever fails here fails again at the item's turn, and is
+        // reported then.
+        int error = 0;
+        const FileLayer::Folder *folder = m_plan->folderAhead(item, &error);
+        if (!folder)
+            continue;
+        std::shared_ptr<FileLayer::InputFile> input(new FileLayer::InputFile(*folder, item.fileName));
+        if (input->isOpen() && input->state() == item.state)
+            m_pool->queue(item.name, input);
+    }
+}
+
 ZipCompressor::EntryResult ZipCompressor::add(ZipSources &sources, int index, const QString &comment,
                                               Jobs::Observer &observer)
 {
+    queueAhead();
     int result = 0;
     const std::unique_ptr<FileLayer::InputFile> input = openSource(sources, index, &result);
     if (!input)
@@ -127,6 +158,7 @@ ZipCompressor::EntryResult ZipCompressor::add(ZipSources &sources, int index, co
 
 bool ZipCompressor::finish()
 {
+    readAhead(nullptr);
     if (m_stream->finish() && m_output->commit())
         return true;
     qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to write:" << m_path << m_output->errorString();
@@ -135,9 +167,18 @@ bool ZipCompressor::finish()
 
 Outcome ZipCompressor::run(ZipSources &sources, bool walk, Jobs::Observer &observer)
 {
+    const Outcome outcome = runOver(sources, walk, observer);
+    readAhead(nullptr);
+    return outcome;
+}
+
+Outcome ZipCompressor::runOver(ZipSources &sources, bool walk, Jobs::Observer &observer)
+{
     if (walk && !sources.addTree(observer, m_output->written()))
         return Outcome::Canceled;
     observer.setTotals(sources.totalBytes(), sources.count());
+    // The run's own sources, which outlive it.
+    readAhead(std::shared_ptr<ZipSources>(&sources, [](ZipSources *) {}));
     for (int index = 0; index < sources.count(); ++index) {
         if (observer.canceled())
             return Outcome::Canceled;

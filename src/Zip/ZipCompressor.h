@@ -7,6 +7,7 @@
 
 #include <memory>
 
+class ZipDeflatePool;
 class ZipSources;
 class ZipStreamWriter;
 
@@ -43,6 +44,12 @@ public:
     // file that changed since it was named or while it was read), ErrNo for
     // one the system cannot give (gone, unreadable).
     EntryResult add(ZipSources &sources, int index, const QString &comment, Jobs::Observer &observer);
+    // The items of `sources` that the next add() calls are expected for,
+    // in order: they are opened and read ahead. An add() of something else
+    // is still written, from its source at that time; whatever was read
+    // ahead is used only when the source opened at its turn is still the
+    // file that was read.
+    void readAhead(const std::shared_ptr<ZipSources> &sources);
     // Writes the central directory and puts the archive in place; false,
     // logged, when the archive could not be written.
     bool finish();
@@ -57,11 +64,17 @@ private:
     ZipCompressor() = default;
     // The source of `item`, open and checked, or null with the status.
     std::unique_ptr<Extras::FileLayer::InputFile> openSource(ZipSources &sources, int index, int *result);
+    Jobs::Outcome runOver(ZipSources &sources, bool walk, Jobs::Observer &observer);
+    // Opens and queues the next planned items while the pool has room.
+    void queueAhead();
     EntryResult failed(const ZipSources &sources, int index, int result, Jobs::Observer &observer,
                        quint64 read = 0);
 
     QString m_path;
     Extras::FileLayer::Folder m_folder;
     std::unique_ptr<Extras::FileLayer::OutputFile> m_output;
+    std::unique_ptr<ZipDeflatePool> m_pool;
     std::unique_ptr<ZipStreamWriter> m_stream;
+    std::shared_ptr<ZipSources> m_plan;
+    int m_planned = 0;
 };

@@ -15,37 +15,52 @@ bool ZipSources::open(const QString &folderPath, int *error)
         return false;
     m_folders = {FolderRecord{-1, QByteArray(), root.id()}};
     m_open.clear();
+    m_ahead.clear();
     m_open.emplace_back(0, std::move(root));
     return true;
 }
 
-const FileLayer::Folder *ZipSources::openFolder(int index, int *error)
+const FileLayer::Folder *ZipSources::openFolder(int index, int *error, OpenFolders &open)
 {
     std::vector<int> chain;
     for (int at = index; at >= 0; at = m_folders.at(at).parent)
         chain.push_back(at);
     std::reverse(chain.begin(), chain.end());
     size_t common = 0;
-    while (common < m_open.size() && common < chain.size() && m_open.at(common).first == chain.at(common))
+    while (common < open.size() && common < chain.size() && open.at(common).first == chain.at(common))
         ++common;
-    m_open.resize(common);
-    if (m_open.empty()) {
+    open.resize(common);
+    if (open.empty()) {
         *error = EBADF;
         return nullptr;
     }
     for (size_t i = common; i < chain.size(); ++i) {
         const FolderRecord &record = m_folders.at(chain.at(i));
-        FileLayer::Folder next = m_open.back().second.child(record.name, record.id, error);
+        FileLayer::Folder next = open.back().second.child(record.name, record.id, error);
         if (!next.isOpen())
             return nullptr;
-        m_open.emplace_back(chain.at(i), std::move(next));
+        open.emplace_back(chain.at(i), std::move(next));
     }
-    return &m_open.back().second;
+    return &open.back().second;
 }
 
 const FileLayer::Folder *ZipSources::folderOf(const Item &item, int *error)
 {
     return item.folder < 0 ? nullptr : openFolder(item.folder, error);
+}
+
+const FileLayer::Folder *ZipSources::folderAhead(const Item &item, int *error)
+{
+    if (item.folder < 0 || m_open.empty())
+        return nullptr;
+    if (m_ahead.empty() && m_open.front().first == 0)
+        m_ahead.emplace_back(0, m_open.front().second.childFollowing(QByteArrayLiteral(".")));
+    if (m_ahead.empty() || !m_ahead.front().second.isOpen() || m_ahead.front().second.id() != m_folders.at(0).id) {
+        m_ahead.clear();
+        *error = ESTALE;
+        return nullptr;
+    }
+    return openFolder(item.folder, error, m_ahead);
 }
 
 int ZipSources::folderBelow(int parent, const QByteArray &name, int *error)

@@ -63,6 +63,9 @@ public:
     // The open folder of `item`, checked against the one seen when it was
     // named; null with LinkInTheWay, ESTALE or the system's error number.
     const Extras::FileLayer::Folder *folderOf(const Item &item, int *error);
+    // The same for reading ahead of the writer, through folders of its own:
+    // what folderOf() finds is never what a look ahead left open.
+    const Extras::FileLayer::Folder *folderAhead(const Item &item, int *error);
 
 private:
     struct FolderRecord
@@ -75,12 +78,17 @@ private:
     // Index of the folder `name` below folder `parent`, opened (through
     // the cache) and recorded the first time; -1 with the error.
     int folderBelow(int parent, const QByteArray &name, int *error);
-    // The folder `index` open, the cache reused as far as it leads there.
-    const Extras::FileLayer::Folder *openFolder(int index, int *error);
+    using OpenFolders = std::vector<std::pair<int, Extras::FileLayer::Folder>>;
+    // The folder `index` open, the cache `open` reused as far as it leads
+    // there.
+    const Extras::FileLayer::Folder *openFolder(int index, int *error, OpenFolders &open);
+    const Extras::FileLayer::Folder *openFolder(int index, int *error) { return openFolder(index, error, m_open); }
 
     QVector<FolderRecord> m_folders;
     QHash<QPair<int, QByteArray>, int> m_folderIndex;
     QVector<Item> m_items;
     // The folders from the root down to the last one asked for, open.
-    std::vector<std::pair<int, Extras::FileLayer::Folder>> m_open;
+    OpenFolders m_open;
+    // The same for folderAhead(), from a handle of its own on the root.
+    OpenFolders m_ahead;
 };

@@ -69,47 +69,11 @@ QByteArray commentBytes(const QString &comment)
     return bytes;
 }
 
-// zlib's raw deflate at the level zlib calls its default.
-class Deflater
-{
-public:
-    Deflater() { m_ok = deflateInit2(&m_stream, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK; }
-    ~Deflater()
-    {
-        if (m_ok)
-            deflateEnd(&m_stream);
-    }
-    bool isValid() const { return m_ok; }
-    // Deflates `size` bytes (all remaining input when `last`), handing each
-    // full output block to `deliver`.
-    template<typename Emit>
-    bool run(const char *data, qint64 size, bool last, QByteArray &out, Emit deliver)
-    {
-        m_stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
-        m_stream.avail_in = uInt(size);
-        for (;;) {
-            m_stream.next_out = reinterpret_cast<Bytef *>(out.data());
-            m_stream.avail_out = uInt(out.size());
-            const int status = deflate(&m_stream, last ? Z_FINISH : Z_NO_FLUSH);
-            if (status == Z_STREAM_ERROR)
-                return false;
-            const qint64 produced = out.size() - qint64(m_stream.avail_out);
-            if (produced > 0 && !deliver(out.constData(), produced))
-                return false;
-            if (last ? status == Z_STREAM_END : m_stream.avail_in == 0 && m_stream.avail_out != 0)
-                return true;
-        }
-    }
-
-private:
-    z_stream m_stream{};
-    bool m_ok = false;
-};
-
 } // namespace
 
-ZipStreamWriter::ZipStreamWriter(Extras::FileLayer::OutputFile &archive)
+ZipStreamWriter::ZipStreamWriter(Extras::FileLayer::OutputFile &archive, ZipDeflatePool &pool)
     : m_archive(archive)
+    , m_pool(pool)
 {
 }
 
@@ -176,48 +140,59 @@ ZipStreamWriter::Status ZipStreamWriter::add(const QString &name, const QString 
 ZipStreamWriter::Status ZipStreamWriter::copyData(const QString &name, const Source &source, Entry *entry,
                                                   Jobs::Observer *observer)
 {
-    Deflater deflater;
-    if (!deflater.isValid())
-        return Status::WriteFailed;
-    // The blocks are kept for the next entry: most entries are small.
-    if (m_in.isEmpty()) {
-        m_in.resize(BlockSize);
-        m_out.resize(BlockSize);
-    }
-    QByteArray &in = m_in;
-    QByteArray &out = m_out;
-    auto emitOut = [&](const char *data, qint64 size) {
-        entry->compressedSize += quint64(size);
-        return write(data, size);
-    };
+    const std::shared_ptr<ZipDeflatePool::Entry> data = m_pool.take(name, source.state, source.file);
+    const Status status = writePieces(name, *data, entry, observer);
+    // Done with, written or not; its pieces still running are awaited.
+    m_pool.drop(*data);
+    return status;
+}
 
+// The pieces were read ahead, at their offsets; what a reader of the source
+// in blocks would have met is replayed from them block by block: the
+// progress, the cancel points and where a source that changed shows it.
+ZipStreamWriter::Status ZipStreamWriter::writePieces(const QString &name, ZipDeflatePool::Entry &data, Entry *entry,
+                                                     Jobs::Observer *observer)
+{
     const quint64 size = entry->size;
-    uLong crc = crc32(0L, Z_NULL, 0);
-    for (;;) {
-        if (observer && observer->canceled())
-            return Status::Canceled;
-        // One byte more than is left tells a source that grew.
-        const qint64 wanted = qint64(qMin<quint64>(size - m_lastRead + 1, quint64(BlockSize)));
-        const qint64 got = source.file->read(in.data(), wanted);
-        if (got < 0)
-            return Status::ReadFailed;
-        if (quint64(got) > size - m_lastRead)
-            return Status::SourceChanged;
-        const bool last = got == 0;
-        if (last && m_lastRead != size)
-            return Status::SourceChanged;
-        if (observer) {
-            ZipProgress::reportSteps(*observer, name, QString(), m_lastRead, m_lastRead + quint64(got), size);
-            observer->addProcessed(got, 0);
+    const int count = int(data.pieces.size());
+    quint32 crc = 0;
+    for (int index = 0; index < count; ++index) {
+        const ZipDeflatePool::Piece &piece = m_pool.wait(data, index);
+        const bool lastPiece = index + 1 == count;
+        const quint64 pieceEnd = piece.offset + quint64(piece.wanted);
+        // What the source had up to the end of this piece.
+        const quint64 available = piece.got < 0 ? piece.offset : piece.offset + quint64(piece.got);
+        for (bool last = false; !last && (lastPiece || m_lastRead < pieceEnd);) {
+            if (observer && observer->canceled())
+                return Status::Canceled;
+            if (piece.got < 0)
+                return Status::ReadFailed;
+            // One byte more than is left tells a source that grew.
+            const quint64 wanted = qMin<quint64>(size - m_lastRead + 1, quint64(BlockSize));
+            const quint64 got = qMin(wanted, available - m_lastRead);
+            if (got > size - m_lastRead)
+                return Status::SourceChanged;
+            last = got == 0;
+            if (last && m_lastRead != size)
+                return Status::SourceChanged;
+            if (observer) {
+                ZipProgress::reportSteps(*observer, name, QString(), m_lastRead, m_lastRead + got, size);
+                observer->addProcessed(qint64(got), 0);
+            }
+            m_lastRead += got;
         }
-        crc = crc32_z(crc, reinterpret_cast<const Bytef *>(in.constData()), size_t(got));
-        if (!deflater.run(in.constData(), got, last, out, emitOut))
+        if (piece.failed)
+            return Status::ReadFailed;
+        const quint64 bytes = lastPiece ? size - piece.offset : quint64(piece.wanted);
+        crc = index == 0 ? piece.crc : quint32(crc32_combine(crc, piece.crc, z_off_t(bytes)));
+        if (!write(piece.deflated.data(), qint64(piece.deflated.size())))
             return Status::WriteFailed;
-        m_lastRead += quint64(got);
-        if (last)
-            break;
+        entry->compressedSize += piece.deflated.size();
+        m_pool.release(data, index);
+        if (m_readAhead)
+            m_readAhead();
     }
-    entry->crc = quint32(crc);
+    entry->crc = crc;
     return Status::Added;
 }
 

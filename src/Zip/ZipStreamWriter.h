@@ -1,11 +1,13 @@
 #pragma once
 
 #include "FileLayer.h"
+#include "ZipDeflatePool.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 namespace Jobs {
@@ -15,7 +17,9 @@ class Observer;
 /*!
     Writes a ZIP archive, entry by entry, into an archive file of the file
     layer (empty when given, not owned). Each entry's data are read from a
-    source file of the layer, deflated and checked as they go; the local
+    source file of the layer and deflated by a ZipDeflatePool, on the
+    pool's threads and possibly before the entry's turn; the writer takes
+    them in order and checks them as one reader of the source would; the local
     header is completed in place afterwards, so readers that stream the
     archive see every size in it. An entry that fails leaves nothing: the
     archive is cut back to where the entry began, and the entries before and
@@ -55,7 +59,9 @@ public:
         Canceled
     };
 
-    explicit ZipStreamWriter(Extras::FileLayer::OutputFile &archive);
+    ZipStreamWriter(Extras::FileLayer::OutputFile &archive, ZipDeflatePool &pool);
+    // Called between the pieces of an entry, to queue more for the pool.
+    void setReadAhead(std::function<void()> readAhead) { m_readAhead = std::move(readAhead); }
 
     // Adds `source` as the entry `name`. The observer, when given, gets
     // the entry's progress (as its name, no output) once per 4096 bytes and
@@ -87,6 +93,7 @@ private:
     };
 
     Status copyData(const QString &name, const Source &source, Entry *entry, Jobs::Observer *observer);
+    Status writePieces(const QString &name, ZipDeflatePool::Entry &data, Entry *entry, Jobs::Observer *observer);
     bool completeLocalHeader(const Entry &entry, bool zip64);
     bool write(const char *data, qint64 size);
     // Drops an entry that failed; false (and the archive unusable) when
@@ -94,10 +101,10 @@ private:
     bool cutBackTo(quint64 offset);
 
     Extras::FileLayer::OutputFile &m_archive;
+    ZipDeflatePool &m_pool;
+    std::function<void()> m_readAhead;
     quint64 m_offset = 0;
     quint64 m_lastRead = 0;
     bool m_broken = false;
     std::vector<Entry> m_entries;
-    QByteArray m_in;
-    QByteArray m_out;
 };
