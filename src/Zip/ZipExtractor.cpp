@@ -275,9 +275,11 @@ Outcome ZipExtractor::finishEntry(const Planned &entry, ZipTaskQueue &tasks)
         return Outcome::Completed;
     }
     bool runLive = false;
+    // Between steps of other entries a stop is looked for too, also when
+    // the oldest has nothing new to report.
     const auto follow = [this](ZipEntryTask &running) {
         Reporter reporter(*this, running);
-        return running.replay(reporter);
+        return running.replay(reporter) && !m_observer.canceled();
     };
     ZipEntryTask *const task = tasks.next(m_reader, follow, &runLive);
     if (!task)
