@@ -99,9 +99,9 @@ bool ZipNameIndex::sameKey(const ZipDirectory &directory, size_t index, const Zi
 void ZipNameIndex::build(const ZipDirectory &directory)
 {
     const size_t count = directory.size();
-    size_t slots = 16;
+    size_t slotCount = 16;
     m_shift = 28;
-    for (; slots < 2 * count; slots *= 2)
+    for (; slotCount < 2 * count; slotCount *= 2)
         --m_shift;
     m_secret = QRandomGenerator::system()->generate64();
 
@@ -111,12 +111,12 @@ void ZipNameIndex::build(const ZipDirectory &directory)
         items[index] = {quint32(index + 1), hashOf(key(directory, index, scratch))};
     sortByHash(items);
 
-    m_slots.assign(slots, Slot{0, 0});
+    m_slots.assign(slotCount, Slot{0, 0});
     std::string other;
     for (const Slot &item : items) {
         bool keyKnown = false;
         ZipDirectory::NameBytes wanted{nullptr, 0, false};
-        for (size_t slot = home(item.hash);; slot = (slot + 1) & (slots - 1)) {
+        for (size_t slot = home(item.hash);; slot = (slot + 1) & (slotCount - 1)) {
             Slot &at = m_slots[slot];
             if (at.entry == 0) {
                 at = item;
