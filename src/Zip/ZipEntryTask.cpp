@@ -3,6 +3,8 @@
 #include "MaporaExtrasLogging.h"
 #include "ZipReader.h"
 
+#include <chrono>
+
 namespace FileLayer = Extras::FileLayer;
 
 ZipEntryTask::ZipEntryTask(int index, const QString &name, const QString &output,
@@ -30,12 +32,24 @@ void ZipEntryTask::keep(const Kept &kept)
     m_steps.push_back(kept);
 }
 
+bool ZipEntryTask::waitForReplay()
+{
+    // About four blocks of data.
+    constexpr size_t MostAhead = 12;
+    std::unique_lock<std::mutex> lock(m_stepsMutex);
+    if (!m_followed || m_steps.size() - m_replayed <= MostAhead)
+        return false;
+    m_replayedChanged.wait_for(lock, std::chrono::milliseconds(5));
+    return true;
+}
+
 void ZipEntryTask::run(ZipReader &reader, Feed &feed)
 {
     {
         const std::lock_guard<std::mutex> lock(m_stepsMutex);
         m_steps.clear();
         m_replayed = 0;
+        m_followed = false;
     }
     m_result = 0;
     m_written = 0;
@@ -144,7 +158,9 @@ bool ZipEntryTask::replay(Feed &feed)
         const std::lock_guard<std::mutex> lock(m_stepsMutex);
         fresh.assign(m_steps.begin() + qint64(m_replayed), m_steps.end());
         m_replayed = m_steps.size();
+        m_followed = true;
     }
+    m_replayedChanged.notify_all();
     for (const Kept &kept : fresh) {
         switch (kept.step) {
         case Step::Proceed:

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -99,7 +100,11 @@ private:
         bool proceed() override
         {
             m_task.keep({Step::Proceed, 0, 0});
-            return !m_stop();
+            do {
+                if (m_stop())
+                    return false;
+            } while (m_task.waitForReplay());
+            return true;
         }
         void block(quint64 from, quint64 to) override { m_task.keep({Step::Block, from, to}); }
         void wrote(quint64 bytes) override { m_task.keep({Step::Wrote, 0, bytes}); }
@@ -110,6 +115,11 @@ private:
     };
 
     void keep(const Kept &kept);
+    // Once the task is followed (replayed while it runs), waits a moment
+    // while it is too far ahead of what was replayed: true when it waited.
+    // So the reports of a followed entry keep pace with its writing, and a
+    // stop after one of them finds little of the entry written.
+    bool waitForReplay();
     // Opens the entry and its output; false with m_result set, or left for
     // a live run.
     bool open(ZipReader &reader, std::unique_ptr<class ZipEntryStream> *stream);
@@ -126,8 +136,10 @@ private:
     std::unique_ptr<Extras::FileLayer::OutputFile> m_file;
     // Kept by the thread that runs ahead, taken by the one that replays.
     std::mutex m_stepsMutex;
+    std::condition_variable m_replayedChanged;
     std::vector<Kept> m_steps;
     size_t m_replayed = 0;
+    bool m_followed = false;
     int m_result = 0;
     quint64 m_written = 0;
     bool m_stopped = false;

@@ -111,7 +111,11 @@ ZipEntryTask *ZipTaskQueue::next(ZipReader &reader, const std::function<bool(Zip
 
 void ZipTaskQueue::helperLoop()
 {
-    const std::function<bool()> stop = [this] { return bool(m_stop); };
+    // Each block wakes a taker that waits, to report it.
+    const std::function<bool()> stop = [this] {
+        m_changed.notify_all();
+        return bool(m_stop);
+    };
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_stop) {
         if (Slot *slot = firstWaiting())
