@@ -209,15 +209,21 @@ Outcome ZipExtractor::failed(int index, const QString &outputFilePath, int resul
     return Outcome::Failed;
 }
 
-std::unique_ptr<ZipReader> ZipExtractor::helperReader() const
+std::vector<std::unique_ptr<ZipReader>> ZipExtractor::helperReaders() const
 {
-    if (m_reader.count() < 2)
-        return nullptr;
-    QString reason;
-    std::unique_ptr<ZipReader> reader = m_reader.share(&reason);
-    if (!reader)
-        qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "Extracting on one thread:" << m_reader.path() << reason;
-    return reader;
+    // Two helpers keep two cores busy; this thread mostly waits for them.
+    constexpr int Helpers = 2;
+    std::vector<std::unique_ptr<ZipReader>> readers;
+    for (int helper = 0; helper < Helpers && m_reader.count() > 1; ++helper) {
+        QString reason;
+        std::unique_ptr<ZipReader> reader = m_reader.share(&reason);
+        if (!reader) {
+            qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "Fewer helper threads:" << m_reader.path() << reason;
+            break;
+        }
+        readers.push_back(std::move(reader));
+    }
+    return readers;
 }
 
 void ZipExtractor::planAhead(Planner &planner, std::deque<Planned> &planned, ZipTaskQueue &tasks)
@@ -245,7 +251,7 @@ Outcome ZipExtractor::extractEntries(const QString &outputPath)
     Planner planner(m_reader, outputPath, root);
     std::deque<Planned> planned;
     // Stopped and emptied, whatever it holds, when the run ends.
-    ZipTaskQueue tasks(helperReader());
+    ZipTaskQueue tasks(helperReaders());
     m_planned = 0;
     Outcome outcome = Outcome::Completed;
     for (int index = 0; index < m_reader.count(); ++index) {
@@ -275,13 +281,12 @@ Outcome ZipExtractor::finishEntry(const Planned &entry, ZipTaskQueue &tasks)
         return Outcome::Completed;
     }
     bool runLive = false;
-    // Between steps of other entries a stop is looked for too, also when
-    // the oldest has nothing new to report.
+    // A stop is looked for also when the oldest has nothing new to report.
     const auto follow = [this](ZipEntryTask &running) {
         Reporter reporter(*this, running);
         return running.replay(reporter) && !m_observer.canceled();
     };
-    ZipEntryTask *const task = tasks.next(m_reader, follow, &runLive);
+    ZipEntryTask *const task = tasks.next(follow, &runLive);
     if (!task)
         return Outcome::Canceled;
     const Outcome outcome = finish(*task, runLive);

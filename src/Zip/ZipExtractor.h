@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class ZipEntryTask;
 class ZipReader;
@@ -30,10 +31,10 @@ class Folder;
     An entry is written beside its target and put in place only when all of
     it was read and its size and CRC matched. Names that would leave the
     output folder, repeat an earlier entry or lead through a link below the
-    output folder are skipped. A whole extraction writes entries on a second
-    thread too, ahead of their turn, through a reader shared from the given
-    one; the reports, and the entries' placing, stay on the calling thread
-    in entry order. Knows nothing of QML; used by one thread at a time, with
+    output folder are skipped. A whole extraction has its file entries
+    written by two helper threads, ahead of their turn, through readers
+    shared from the given one; the reports, and the entries' placing, stay
+    on the calling thread in entry order. Knows nothing of QML; used by one thread at a time, with
     a reader of that thread.
 */
 class ZipExtractor
@@ -64,8 +65,8 @@ private:
     Jobs::Outcome finishEntry(const Planned &entry, ZipTaskQueue &tasks);
     // Runs the task live or replays what it did ahead, then puts it in place.
     Jobs::Outcome finish(ZipEntryTask &task, bool runLive);
-    // A reader for the second thread of a whole extraction, or null.
-    std::unique_ptr<ZipReader> helperReader() const;
+    // Readers for the helper threads of a whole extraction.
+    std::vector<std::unique_ptr<ZipReader>> helperReaders() const;
     // Reports a failed entry, counting the rest of its declared size as
     // processed.
     Jobs::Outcome failed(int index, const QString &outputFilePath, int result, quint64 written = 0);

@@ -6,23 +6,25 @@
 
 namespace {
 
-// How often a taker that waits for the helper reports what it did so far.
+// How often a taker that waits for a helper looks for a stop at the latest.
 constexpr std::chrono::milliseconds PollInterval(5);
 
 } // namespace
 
-ZipTaskQueue::ZipTaskQueue(std::unique_ptr<ZipReader> helperReader)
-    : m_helperReader(std::move(helperReader))
+ZipTaskQueue::ZipTaskQueue(std::vector<std::unique_ptr<ZipReader>> helperReaders)
+    : m_helperReaders(std::move(helperReaders))
 {
-    if (m_helperReader)
-        m_helper = std::thread([this] { helperLoop(); });
+    for (const std::unique_ptr<ZipReader> &reader : m_helperReaders) {
+        ZipReader *const own = reader.get();
+        m_helpers.emplace_back([this, own] { helperLoop(*own); });
+    }
 }
 
 ZipTaskQueue::~ZipTaskQueue()
 {
     stop();
-    if (m_helper.joinable())
-        m_helper.join();
+    for (std::thread &helper : m_helpers)
+        helper.join();
 }
 
 void ZipTaskQueue::push(std::unique_ptr<ZipEntryTask> task)
@@ -66,20 +68,7 @@ ZipTaskQueue::Slot *ZipTaskQueue::firstWaiting() const
     return nullptr;
 }
 
-void ZipTaskQueue::runAhead(std::unique_lock<std::mutex> &lock, Slot &slot, ZipReader &reader,
-                            const std::function<bool()> &stop)
-{
-    slot.state = State::Running;
-    lock.unlock();
-    slot.task->runAhead(reader, stop);
-    lock.lock();
-    // A task that must run live waits for its turn.
-    slot.state = slot.task->mustRunLive() ? State::Waiting : State::Done;
-    m_changed.notify_all();
-}
-
-ZipEntryTask *ZipTaskQueue::next(ZipReader &reader, const std::function<bool(ZipEntryTask &)> &follow,
-                                 bool *runLive)
+ZipEntryTask *ZipTaskQueue::next(const std::function<bool(ZipEntryTask &)> &follow, bool *runLive)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_stop && !m_slots.empty()) {
@@ -89,38 +78,37 @@ ZipEntryTask *ZipTaskQueue::next(ZipReader &reader, const std::function<bool(Zip
             oldest.state = State::Running;
             return oldest.task.get();
         }
-        // The helper writes the oldest: its steps are reported as they
-        // come, so that a stop reaches it within a block or two, and a
-        // later entry is written here meanwhile.
-        const std::function<bool()> stopAhead = [&] {
-            if (!m_stop && !follow(*oldest.task))
-                stop();
-            return bool(m_stop);
-        };
-        if (Slot *later = firstWaiting()) {
-            runAhead(lock, *later, reader, stopAhead);
-            continue;
-        }
+        // A helper writes the oldest: its steps are reported as they come,
+        // so that a stop reaches it within a block or two.
         m_changed.wait_for(lock, PollInterval);
         lock.unlock();
-        stopAhead();
+        if (!follow(*oldest.task))
+            stop();
         lock.lock();
     }
     return nullptr;
 }
 
-void ZipTaskQueue::helperLoop()
+void ZipTaskQueue::helperLoop(ZipReader &reader)
 {
-    // Each block wakes a taker that waits, to report it.
+    // Each block wakes the taker, to report it.
     const std::function<bool()> stop = [this] {
         m_changed.notify_all();
         return bool(m_stop);
     };
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_stop) {
-        if (Slot *slot = firstWaiting())
-            runAhead(lock, *slot, *m_helperReader, stop);
-        else
+        Slot *const slot = firstWaiting();
+        if (!slot) {
             m_changed.wait(lock);
+            continue;
+        }
+        slot->state = State::Running;
+        lock.unlock();
+        slot->task->runAhead(reader, stop);
+        lock.lock();
+        // A task that must run live waits for its turn.
+        slot->state = slot->task->mustRunLive() ? State::Waiting : State::Done;
+        m_changed.notify_all();
     }
 }

@@ -9,24 +9,26 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class ZipReader;
 
 /*!
     The file entries of an extraction that are planned and not yet
-    reported, in entry order, and a second thread that writes them ahead
+    reported, in entry order, and the helper threads that write them ahead
     of their turn. The thread that reports takes them oldest first
-    (next()): it runs the oldest itself, live, when nobody has begun it,
-    and otherwise writes a later one ahead while the helper finishes it.
+    (next()): it runs the oldest itself, live, when no helper has begun it,
+    and otherwise follows it, reporting what it did so far, until it ends.
     Nothing here reports or puts an entry in place: the taker does that in
     order, so that a stop leaves every entry after it unplaced (the
-    destructor stops the helper, waits for it and drops what was written).
+    destructor stops the helpers, waits for them and drops what was
+    written).
 */
 class ZipTaskQueue
 {
 public:
-    // `helperReader` reads for the second thread; null: no second thread.
-    explicit ZipTaskQueue(std::unique_ptr<ZipReader> helperReader);
+    // One helper thread per reader.
+    explicit ZipTaskQueue(std::vector<std::unique_ptr<ZipReader>> helperReaders);
     ~ZipTaskQueue();
     ZipTaskQueue(const ZipTaskQueue &) = delete;
     ZipTaskQueue &operator=(const ZipTaskQueue &) = delete;
@@ -34,11 +36,10 @@ public:
     void push(std::unique_ptr<ZipEntryTask> task);
     int size() const;
     // The oldest task, once run ahead (`*runLive` false), or for the caller
-    // to run live now (`*runLive` true). While the helper runs it, later
-    // tasks are run ahead here through `reader`, and `follow` is given the
-    // oldest between their blocks and while waiting, to report what it did
-    // so far: false stops the run. Null once stopped.
-    ZipEntryTask *next(ZipReader &reader, const std::function<bool(ZipEntryTask &)> &follow, bool *runLive);
+    // to run live now (`*runLive` true). While a helper runs it, `follow`
+    // is given it after each of its blocks, to report what it did so far:
+    // false stops the run. Null once stopped.
+    ZipEntryTask *next(const std::function<bool(ZipEntryTask &)> &follow, bool *runLive);
     // Drops the oldest task, which next() returned and the caller finished.
     void pop();
     // Stops the helper and every task that runs ahead.
@@ -53,15 +54,12 @@ private:
 
     // The oldest task that may run ahead and nobody has begun; null when none.
     Slot *firstWaiting() const;
-    // Runs the slot's task ahead, unlocked meanwhile.
-    void runAhead(std::unique_lock<std::mutex> &lock, Slot &slot, ZipReader &reader,
-                  const std::function<bool()> &stop);
-    void helperLoop();
+    void helperLoop(ZipReader &reader);
 
-    std::unique_ptr<ZipReader> m_helperReader;
+    std::vector<std::unique_ptr<ZipReader>> m_helperReaders;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<std::unique_ptr<Slot>> m_slots;
     std::atomic<bool> m_stop{false};
-    std::thread m_helper;
+    std::vector<std::thread> m_helpers;
 };
