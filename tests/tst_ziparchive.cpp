@@ -62,6 +62,8 @@ private slots:
     void extractAll_refusesEntriesOutsideTarget();
     void extractAll_keepsNamesThatOnlyLookLikeParents();
     void extractAll_extractsTheFirstOfDuplicateNames();
+    void extractAll_reportsInEntryOrderWhenALaterEntryFails_data();
+    void extractAll_reportsInEntryOrderWhenALaterEntryFails();
     void extractAll_survivesHandlersThatUseTheArchive();
     void extraction_neverWritesThroughLinksBelowTheOutput_data();
     void extraction_neverWritesThroughLinksBelowTheOutput();
@@ -1492,6 +1494,44 @@ bool waitUntilIdle(TkZipArchive &zip)
 }
 
 } // namespace
+
+void tst_ZipArchive::extractAll_reportsInEntryOrderWhenALaterEntryFails_data()
+{
+    QTest::addColumn<QJsonObject>("second");
+    QTest::addColumn<QJsonArray>("patches");
+    QTest::addColumn<QStringList>("secondLines");
+    QTest::newRow("CRC error, met while the first entry is written")
+        << entry("bad.txt", "damaged", "stored") << QJsonArray{QJsonObject{{"entry", 1}, {"field", "crc"}, {"value", 1}}}
+        << QStringList{"progress bad.txt bad.txt 0", "error bad.txt bad.txt -105"};
+    QTest::newRow("name outside the output, refused before the first entry is written")
+        << entry("../bad.txt", "x") << QJsonArray() << QStringList{"error ../bad.txt ../bad.txt -102"};
+}
+
+void tst_ZipArchive::extractAll_reportsInEntryOrderWhenALaterEntryFails()
+{
+    QFETCH(QJsonObject, second);
+    QFETCH(QJsonArray, patches);
+    QFETCH(QStringList, secondLines);
+    const int bigSize = 8 << 20;
+    QVERIFY(!makeArchive(QJsonObject{{"path", archivePath()},
+                                     {"entries", QJsonArray{repeated("big.bin", bigSize), second, entry("last.txt", "last")}},
+                                     {"patches", patches}})
+                 .isEmpty());
+    TkZipArchive zip;
+    zip.setPath(archivePath());
+    SignalRecorder recorder(&zip, outPath());
+    QVERIFY(!zip.extractAll(outPath()));
+    // The signals of a run that writes one entry after the other.
+    QStringList expected;
+    for (qint64 at = 0; at < bigSize; at += 4096)
+        expected << QStringLiteral("progress big.bin big.bin %1").arg(double(at) / double(bigSize) * 100.0);
+    expected << "progress big.bin big.bin 100" << secondLines << "progress last.txt last.txt 0"
+             << "progress last.txt last.txt 100" << "completed";
+    QCOMPARE(recorder.lines, expected);
+    QCOMPARE(readAll(outPath() + QStringLiteral("/big.bin")), QByteArray(bigSize, 'r'));
+    QCOMPARE(filesBelow(outPath()), (QStringList{"big.bin", "last.txt"}));
+    QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("bad.txt"))));
+}
 
 void tst_ZipArchive::background_coalescesTheSignalsOfASynchronousRun_data()
 {

@@ -420,21 +420,15 @@ void TkZipArchive::emitEnd(Run run, Outcome outcome)
 
 // ---- Extraction -----------------------------------------------------------
 
-std::shared_ptr<ZipReader> TkZipArchive::workerReader(int index, int *workerIndex)
+std::shared_ptr<ZipReader> TkZipArchive::workerReader()
 {
-    // The worker reads through a handle of its own, so that the reading
-    // members keep working here meanwhile.
+    // The worker reads through a handle of its own on the open file and
+    // shares its directory and names: nothing is read or parsed again, and
+    // the reading members keep working here meanwhile.
     QString reason;
-    std::shared_ptr<ZipReader> reader = ZipReader::open(m_path, &reason);
-    if (!reader) {
+    std::shared_ptr<ZipReader> reader = m_reader->share(&reason);
+    if (!reader)
         qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to open:" << m_path << reason;
-        return nullptr;
-    }
-    *workerIndex = index < 0 ? -1 : reader->indexOf(m_reader->name(index), true);
-    if (index >= 0 && *workerIndex < 0) {
-        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Archive changed on disk:" << m_path;
-        return nullptr;
-    }
     return reader;
 }
 
@@ -456,10 +450,9 @@ bool TkZipArchive::extractFile(const QString &fileName, const QString &outputFil
     if (index < 0)
         return false;
     if (m_asynchronous) {
-        int workerIndex = -1;
-        const std::shared_ptr<ZipReader> reader = workerReader(index, &workerIndex);
-        return reader && startInBackground(Run::Extraction, [reader, workerIndex, output](Jobs::Observer &observer) {
-                   return ZipExtractor(*reader, observer).extractToFile(workerIndex, output);
+        const std::shared_ptr<ZipReader> reader = workerReader();
+        return reader && startInBackground(Run::Extraction, [reader, index, output](Jobs::Observer &observer) {
+                   return ZipExtractor(*reader, observer).extractToFile(index, output);
                });
     }
     // Signal handlers may close the archive: the extraction keeps its reader.
@@ -493,8 +486,7 @@ bool TkZipArchive::extractAll(const QString &outputPath)
     }
     qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << output << QDir(output);
     if (m_asynchronous) {
-        int workerIndex = -1;
-        const std::shared_ptr<ZipReader> reader = workerReader(-1, &workerIndex);
+        const std::shared_ptr<ZipReader> reader = workerReader();
         return reader && startInBackground(Run::Extraction, [reader, output](Jobs::Observer &observer) {
                    return ZipExtractor(*reader, observer).extractEntries(output);
                });

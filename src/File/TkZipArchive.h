@@ -166,9 +166,9 @@ private:
     bool refuseNestedRun(const char *function) const;
     // Whether the reader that an extraction started with has been closed.
     std::function<bool()> readerClosedCheck();
-    // A reader of its own for a background extraction, and the index of
-    // the entry `index` of the object's reader in it (all entries: -1).
-    std::shared_ptr<ZipReader> workerReader(int index, int *workerIndex);
+    // A reader for a background extraction: a handle of its own on the
+    // open file, the same directory.
+    std::shared_ptr<ZipReader> workerReader();
     bool startInBackground(Run run, Work work);
     // Runs `work` on this thread, its reports becoming signals at once.
     // `alive` tells whether the object outlived it.

@@ -297,6 +297,7 @@ public:
     bool inspect();
     // What inspect() found: invalid when nothing was there.
     FileId existing() const { return m_existing; }
+    Kind existingKind() const { return m_kind; }
     // The read, write and execute bits a new file gets, under the umask;
     // 0666 unless set. A regular file that is replaced keeps those it had.
     void setPermissions(unsigned permissions) { m_permissions = permissions & 0777; }

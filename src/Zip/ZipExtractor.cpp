@@ -4,7 +4,9 @@
 #include "MaporaExtrasLogging.h"
 #include "ZipNames.h"
 #include "ZipProgress.h"
+#include "ZipEntryTask.h"
 #include "ZipReader.h"
+#include "ZipTaskQueue.h"
 
 #include <QDir>
 #include <QSet>
@@ -50,24 +52,29 @@ public:
     {
     }
 
+    // Whether the entry `name` needs a walk from the output folder, which
+    // may make folders.
+    bool walks(const QString &name) const { return !m_folder || folderPart(name) != m_folderPart; }
+
     // The folder of the entry `name`, and its last component in `last`
     // (empty for a folder entry); null, with the status to report, when it
     // cannot be made or a link stands in the way.
-    const FileLayer::Folder *open(const QString &name, const QString &output, QByteArray *last, int *result)
+    std::shared_ptr<const FileLayer::Folder> open(const QString &name, const QString &output, QByteArray *last,
+                                                  int *result)
     {
-        // A folder entry is its own folder; a file lies in the folder its
-        // name has before the last "/".
-        const bool isFolder = name.endsWith(QLatin1Char('/'));
-        const int slash = isFolder ? name.size() : name.lastIndexOf(QLatin1Char('/'));
-        const QStringView folderPart = QStringView(name).left(qMax(slash, 0));
-        *last = isFolder ? QByteArray() : FileLayer::localName(name.mid(slash + 1));
+        const QStringView folder = folderPart(name);
+        *last = name.endsWith(QLatin1Char('/')) ? QByteArray()
+                                                 : FileLayer::localName(name.mid(name.lastIndexOf(QLatin1Char('/')) + 1));
         int error = 0;
-        if (!m_folder.isOpen() || folderPart != m_folderPart) {
-            m_folderPart = folderPart.toString();
-            m_folder = FileLayer::makeFolders(m_root, m_folderPart.split(QLatin1Char('/'), Qt::SkipEmptyParts), &error);
+        if (walks(name)) {
+            m_folderPart = folder.toString();
+            m_folder = std::make_shared<FileLayer::Folder>(
+                FileLayer::makeFolders(m_root, m_folderPart.split(QLatin1Char('/'), Qt::SkipEmptyParts), &error));
+            if (!m_folder->isOpen())
+                m_folder.reset();
         }
-        if (m_folder.isOpen())
-            return &m_folder;
+        if (m_folder)
+            return m_folder;
         if (error == FileLayer::LinkInTheWay) {
             qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Entry leads through a symbolic link, skipped:" << name;
             *result = ZipError::ParameterError;
@@ -79,12 +86,97 @@ public:
     }
 
 private:
+    // A folder entry is its own folder; a file lies in the folder its name
+    // has before the last "/".
+    static QStringView folderPart(const QString &name)
+    {
+        const bool isFolder = name.endsWith(QLatin1Char('/'));
+        const int slash = isFolder ? name.size() : name.lastIndexOf(QLatin1Char('/'));
+        return QStringView(name).left(qMax(slash, 0));
+    }
+
     const FileLayer::Folder &m_root;
     QString m_folderPart;
-    FileLayer::Folder m_folder;
+    std::shared_ptr<FileLayer::Folder> m_folder;
 };
 
 } // namespace
+
+// An entry as planned: a refusal to report, a folder entry (made), or a
+// file entry whose task waits in the queue.
+struct ZipExtractor::Planned {
+    int index;
+    QString output;
+    int refusal;
+    bool hasTask;
+};
+
+// Plans the entries in order: refusals, folders and the file entries' tasks.
+class ZipExtractor::Planner
+{
+public:
+    Planner(const ZipReader &reader, const QString &outputPath, const FileLayer::Folder &root)
+        : m_reader(reader)
+        , m_dir(outputPath)
+        , m_folders(root)
+    {
+    }
+
+    // Plans the entry at `index` into `planned`, its task into `tasks`;
+    // false, with nothing done, when it would make folders and `mayWalk`
+    // is false.
+    bool plan(int index, bool mayWalk, std::deque<Planned> &planned, ZipTaskQueue &tasks)
+    {
+        const QString name = m_reader.name(index);
+        // The archive chooses these names: never let one leave the folder.
+        // "a//x.txt" and "./a/x.txt" land where "a/x.txt" does.
+        const QString clean = ZipNames::cleaned(name);
+        if (!mayWalk && m_folders.walks(clean))
+            return false;
+        const QString output = m_dir.filePath(ZipNames::leavesFolder(name) ? name : clean);
+        const ZipDirectory::Entry entry = m_reader.entry(index);
+        QByteArray last;
+        int result = refusalOf(entry, clean, m_extracted);
+        std::shared_ptr<const FileLayer::Folder> folder;
+        if (result == 0)
+            folder = m_folders.open(clean, output, &last, &result);
+        // A folder entry stands for its folder, made with it.
+        const bool file = folder && !last.isEmpty();
+        planned.push_back({index, output, result, file});
+        if (file) {
+            tasks.push(std::unique_ptr<ZipEntryTask>(
+                new ZipEntryTask(index, name, output, folder, last, entry.record.uncompressedSize)));
+        }
+        return true;
+    }
+
+private:
+    const ZipReader &m_reader;
+    const QDir m_dir;
+    EntryFolders m_folders;
+    QSet<QString> m_extracted;
+};
+
+// Tells the observer what a task does, as it does it or when replayed.
+class ZipExtractor::Reporter : public ZipEntryTask::Feed
+{
+public:
+    Reporter(ZipExtractor &extractor, const ZipEntryTask &task)
+        : m_extractor(extractor)
+        , m_task(task)
+    {
+    }
+    bool proceed() override { return !m_extractor.m_observer.canceled(); }
+    void block(quint64 from, quint64 to) override
+    {
+        ZipProgress::reportSteps(m_extractor.m_observer, m_task.name(), m_task.output(), from, to, m_task.declared());
+    }
+    void wrote(quint64 bytes) override { m_extractor.count(bytes, 0); }
+
+private:
+    ZipExtractor &m_extractor;
+    const ZipEntryTask &m_task;
+};
 
 ZipExtractor::ZipExtractor(ZipReader &reader, Jobs::Observer &observer, std::function<bool()> archiveClosed)
     : m_reader(reader)
@@ -117,10 +209,38 @@ Outcome ZipExtractor::failed(int index, const QString &outputFilePath, int resul
     return Outcome::Failed;
 }
 
+std::vector<std::unique_ptr<ZipReader>> ZipExtractor::helperReaders() const
+{
+    // Two helpers keep two cores busy; this thread mostly waits for them.
+    constexpr int Helpers = 2;
+    std::vector<std::unique_ptr<ZipReader>> readers;
+    for (int helper = 0; helper < Helpers && m_reader.count() > 1; ++helper) {
+        QString reason;
+        std::unique_ptr<ZipReader> reader = m_reader.share(&reason);
+        if (!reader) {
+            qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "Fewer helper threads:" << m_reader.path() << reason;
+            break;
+        }
+        readers.push_back(std::move(reader));
+    }
+    return readers;
+}
+
+void ZipExtractor::planAhead(Planner &planner, std::deque<Planned> &planned, ZipTaskQueue &tasks)
+{
+    // Enough for the second thread to stay busy behind a large entry,
+    // few enough that little is thrown away on a stop.
+    constexpr size_t Ahead = 8;
+    while (m_planned < m_reader.count() && planned.size() < Ahead) {
+        if (!planner.plan(m_planned, planned.empty(), planned, tasks))
+            return;
+        ++m_planned;
+    }
+}
+
 Outcome ZipExtractor::extractEntries(const QString &outputPath)
 {
     setTotals(0, m_reader.count());
-    const QDir dir(outputPath);
     // The output folder is the caller's, links on its way included.
     int error = 0;
     const FileLayer::Folder root = FileLayer::makeFolders(outputPath, &error);
@@ -128,28 +248,18 @@ Outcome ZipExtractor::extractEntries(const QString &outputPath)
         qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to create:" << outputPath << FileLayer::errorText(error);
         return Outcome::Failed;
     }
-    EntryFolders folders(root);
-    QSet<QString> extracted;
+    Planner planner(m_reader, outputPath, root);
+    std::deque<Planned> planned;
+    // Stopped and emptied, whatever it holds, when the run ends.
+    ZipTaskQueue tasks(helperReaders());
+    m_planned = 0;
     Outcome outcome = Outcome::Completed;
     for (int index = 0; index < m_reader.count(); ++index) {
+        planAhead(planner, planned, tasks);
         if (m_observer.canceled())
             return Outcome::Canceled;
-        const QString &name = m_reader.name(index);
-        // The archive chooses these names: never let one leave the folder.
-        // "a//x.txt" and "./a/x.txt" land where "a/x.txt" does.
-        const QString clean = ZipNames::cleaned(name);
-        const QString output = dir.filePath(ZipNames::leavesFolder(name) ? name : clean);
-        QByteArray last;
-        int result = refusalOf(m_reader.entry(index), clean, extracted);
-        const FileLayer::Folder *folder = result ? nullptr : folders.open(clean, output, &last, &result);
-        // A folder entry stands for its folder, made with it.
-        Outcome entry = Outcome::Completed;
-        if (!folder)
-            entry = failed(index, output, result);
-        else if (!last.isEmpty())
-            entry = extractCurrentFile(index, *folder, last, output);
-        else
-            count(m_reader.entry(index).record.uncompressedSize, 1);
+        const Outcome entry = finishEntry(planned.front(), tasks);
+        planned.pop_front();
         if (entry == Outcome::Canceled)
             return entry;
         if (entry == Outcome::Failed)
@@ -162,6 +272,46 @@ Outcome ZipExtractor::extractEntries(const QString &outputPath)
     return outcome;
 }
 
+Outcome ZipExtractor::finishEntry(const Planned &entry, ZipTaskQueue &tasks)
+{
+    if (entry.refusal != 0)
+        return failed(entry.index, entry.output, entry.refusal);
+    if (!entry.hasTask) {
+        count(m_reader.entry(entry.index).record.uncompressedSize, 1);
+        return Outcome::Completed;
+    }
+    bool runLive = false;
+    // A stop is looked for also when the oldest has nothing new to report.
+    const auto follow = [this](ZipEntryTask &running) {
+        Reporter reporter(*this, running);
+        return running.replay(reporter) && !m_observer.canceled();
+    };
+    ZipEntryTask *const task = tasks.next(follow, &runLive);
+    if (!task)
+        return Outcome::Canceled;
+    const Outcome outcome = finish(*task, runLive);
+    tasks.pop();
+    return outcome;
+}
+
+Outcome ZipExtractor::finish(ZipEntryTask &task, bool runLive)
+{
+    Reporter reporter(*this, task);
+    if (runLive)
+        task.run(m_reader, reporter);
+    else if (!task.replay(reporter))
+        return Outcome::Canceled;
+    if (task.stopped())
+        return Outcome::Canceled;
+    if (task.result() != 0)
+        return failed(task.index(), task.output(), task.result(), task.written());
+    if (!task.commit())
+        return failed(task.index(), task.output(), ZipError::ErrNo, task.written());
+    m_observer.progress(task.name(), task.output(), 100.0);
+    count(0, 1);
+    return Outcome::Completed;
+}
+
 Outcome ZipExtractor::extractToFile(int index, const QString &outputFilePath)
 {
     setTotals(index, 1);
@@ -169,9 +319,10 @@ Outcome ZipExtractor::extractToFile(int index, const QString &outputFilePath)
     // component in the folder the rest of it names.
     const FileLayer::Place place = FileLayer::Place::whole(outputFilePath);
     int error = 0;
-    const FileLayer::Folder folder = FileLayer::Folder::openParent(place, &error);
+    const std::shared_ptr<const FileLayer::Folder> folder =
+        std::make_shared<FileLayer::Folder>(FileLayer::Folder::openParent(place, &error));
     const QByteArray name = FileLayer::localName(place.entry());
-    if (!folder.isOpen()) {
+    if (!folder->isOpen()) {
         qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << outputFilePath << FileLayer::errorText(error);
         return failed(index, outputFilePath, ZipError::ErrNo);
     }
@@ -181,103 +332,14 @@ Outcome ZipExtractor::extractToFile(int index, const QString &outputFilePath)
     }
     if (m_reader.name(index).endsWith(QLatin1Char('/'))) {
         // A folder entry has no data: it stands for its folder.
-        if (!folder.makeChild(name, &error).isOpen()) {
+        if (!folder->makeChild(name, &error).isOpen()) {
             qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << outputFilePath << FileLayer::errorText(error);
             return failed(index, outputFilePath, ZipError::ErrNo);
         }
         count(m_reader.entry(index).record.uncompressedSize, 1);
         return Outcome::Completed;
     }
-    return extractCurrentFile(index, folder, name, outputFilePath);
-}
-
-Outcome ZipExtractor::extractCurrentFile(int index, const FileLayer::Folder &folder, const QByteArray &fileName,
-                                         const QString &outputFilePath)
-{
-    const QString &name = m_reader.name(index);
-    const ZipDirectory::Entry &entry = m_reader.entry(index);
-    if (entry.overlapping) {
-        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Overlapping entry:" << name;
-        return failed(index, outputFilePath, ZipError::BadZipFile);
-    }
-    // A link at the name is replaced by the file, never written through.
-    FileLayer::OutputFile output(folder, fileName, FileLayer::OutputFile::Rules::Extraction);
-    if (output.inspect() && output.existing() == m_reader.identity()) {
-        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Output is the archive itself:" << outputFilePath;
-        return failed(index, outputFilePath, ZipError::ParameterError);
-    }
-
-    ZipError error;
-    const std::unique_ptr<ZipEntryStream> stream = m_reader.openEntry(index, &error);
-    if (!stream) {
-        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "unzOpenCurrentFile" << error.status << error.text;
-        return failed(index, outputFilePath, error.status);
-    }
-    // Entries made on Unix keep their read, write and execute bits.
-    const int permissions = entry.record.unixPermissions();
-    if (permissions >= 0)
-        output.setPermissions(unsigned(permissions));
-    if (!output.open()) {
-        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error opening:" << outputFilePath << output.errorString();
-        return failed(index, outputFilePath, ZipError::ErrNo);
-    }
-    // The declared size must fit before the first byte is written: a small
-    // archive that honestly declares more than the disk holds would
-    // otherwise fill it. A pipe or device takes what it takes.
-    const quint64 declared = entry.record.uncompressedSize;
-    quint64 free = 0;
-    if (!output.writesInPlace() && folder.freeSpace(&free) && declared > free) {
-        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Not enough free space for:" << outputFilePath << declared << free;
-        return failed(index, outputFilePath, ZipError::ErrNo);
-    }
-
-    char *const buffer = m_reader.buffer();
-    qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "Extracting:" << name << " to " << outputFilePath << "Buffer size:"
-                           << ZipReader::BufferSize;
-
-    // The declared size bounds what is written: data that inflate past it
-    // are refused at once.
-    quint64 written = 0;
-    for (;;) {
-        // A canceled entry leaves nothing: the output goes with `output`.
-        if (m_observer.canceled())
-            return Outcome::Canceled;
-        const qint64 got = stream->read(buffer, ZipReader::BufferSize);
-        if (got < 0) {
-            const ZipError &readError = stream->error();
-            qCDebug(CATEGORY_FILE) << Q_FUNC_INFO << "unzReadCurrentFile" << readError.status << readError.text;
-            return failed(index, outputFilePath, readError.status, written);
-        }
-        if (got == 0)
-            break;
-        if (quint64(got) > declared - written) {
-            qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Entry larger than its declared size:" << name << declared;
-            return failed(index, outputFilePath, ZipError::BadZipFile, written);
-        }
-        ZipProgress::reportSteps(m_observer, name, outputFilePath, written, written + quint64(got), declared);
-        if (!output.write(buffer, got)) {
-            qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error writing:" << outputFilePath << output.errorString();
-            return failed(index, outputFilePath, ZipError::ErrNo, written);
-        }
-        written += quint64(got);
-        count(quint64(got), 0);
-    }
-    if (written != declared) {
-        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Entry shorter than its declared size:" << name << written
-                                  << declared;
-        return failed(index, outputFilePath, ZipError::BadZipFile, written);
-    }
-
-    // The file's times are the entry's; a pipe or device keeps its own.
-    const QDateTime dateTime = m_reader.lastModified(index);
-    if (!output.writesInPlace() && dateTime.isValid() && !output.setTimes(dateTime.toSecsSinceEpoch()))
-        qCWarning(CATEGORY_FILE) << Q_FUNC_INFO << "Unable to set the time of:" << outputFilePath
-                                 << output.errorString();
-    if (!output.commit()) {
-        qCCritical(CATEGORY_FILE) << Q_FUNC_INFO << "Error writing:" << outputFilePath << output.errorString();
-        return failed(index, outputFilePath, ZipError::ErrNo, written);
-    }
-    m_observer.progress(name, outputFilePath, 100.0);
-    count(0, 1);
-    return Outcome::Completed;
+    ZipEntryTask task(index, m_reader.name(index), outputFilePath, folder, name,
+                      m_reader.entry(index).record.uncompressedSize);
+    return finish(task, true);
 }

@@ -5,9 +5,14 @@
 #include <QByteArray>
 #include <QString>
 
+#include <deque>
 #include <functional>
+#include <memory>
+#include <vector>
 
+class ZipEntryTask;
 class ZipReader;
+class ZipTaskQueue;
 namespace Extras {
 namespace FileLayer {
 class Folder;
@@ -26,8 +31,11 @@ class Folder;
     An entry is written beside its target and put in place only when all of
     it was read and its size and CRC matched. Names that would leave the
     output folder, repeat an earlier entry or lead through a link below the
-    output folder are skipped. Knows nothing of QML; used by one thread at a
-    time, with a reader of that thread.
+    output folder are skipped. A whole extraction has its file entries
+    written by two helper threads, ahead of their turn, through readers
+    shared from the given one; the reports, and the entries' placing, stay
+    on the calling thread in entry order. Knows nothing of QML; used by one thread at a time, with
+    a reader of that thread.
 */
 class ZipExtractor
 {
@@ -45,10 +53,20 @@ public:
     Jobs::Outcome extractToFile(int index, const QString &outputFilePath);
 
 private:
-    // The entry goes to `fileName` in the open `folder`; `outputFilePath`
-    // names it in reports and messages.
-    Jobs::Outcome extractCurrentFile(int index, const Extras::FileLayer::Folder &folder, const QByteArray &fileName,
-                                     const QString &outputFilePath);
+    class Reporter;
+    struct Planned;
+    class Planner;
+
+    // Plans entries after those planned, up to a few ahead of the one to
+    // report; an entry whose folders must be made waits until every entry
+    // before it is in place.
+    void planAhead(Planner &planner, std::deque<Planned> &planned, ZipTaskQueue &tasks);
+    // Reports the planned entry, writing it or waiting for it as needed.
+    Jobs::Outcome finishEntry(const Planned &entry, ZipTaskQueue &tasks);
+    // Runs the task live or replays what it did ahead, then puts it in place.
+    Jobs::Outcome finish(ZipEntryTask &task, bool runLive);
+    // Readers for the helper threads of a whole extraction.
+    std::vector<std::unique_ptr<ZipReader>> helperReaders() const;
     // Reports a failed entry, counting the rest of its declared size as
     // processed.
     Jobs::Outcome failed(int index, const QString &outputFilePath, int result, quint64 written = 0);
@@ -63,4 +81,5 @@ private:
     std::function<bool()> m_archiveClosed;
     qint64 m_totalBytes = 0;
     qint64 m_processedBytes = 0;
+    int m_planned = 0;
 };
